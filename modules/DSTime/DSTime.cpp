@@ -1,0 +1,502 @@
+#include "DSTime.h"
+
+#include "Diag.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+constexpr std::int64_t kSecsFrom1601To1970 = 11644473600LL;
+constexpr std::int64_t kSecsPerDay = 86400;
+constexpr std::int64_t kInt8Milli = 10000;
+constexpr std::uint64_t kMaxInstant = static_cast<std::uint64_t>(INT64_MAX);
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+
+constexpr std::string_view kDisplayFormat = "%4.4i/%2.2i/%2.2i-%2.2i:%2.2i:%2.2i #TZ#";
+constexpr std::string_view kAltDisplayFormat = "%2.2i/%2.2i/%4.4i-%2.2i:%2.2i:%2.2i #TZ#";
+constexpr std::string_view kInvalidFormat = "Invalid Time Format";
+
+struct CalendarTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millis = 0;
+};
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(std::int64_t z, CalendarTime& t) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    t.year = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+    t.month = static_cast<int>(m);
+    t.day = static_cast<int>(d);
+}
+
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int DaysInMonth(int y, int m) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+}
+
+// The range a calendar time must be in to have an int8 form.
+bool IsValidCalendar(const CalendarTime& t) {
+    return t.year >= 1601 && t.year <= 30827 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+           t.day <= DaysInMonth(t.year, t.month) && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 &&
+           t.minute <= 59 && t.second >= 0 && t.second <= 59 && t.millis >= 0 && t.millis <= 999;
+}
+
+bool Int8ToUtc(std::uint64_t v, CalendarTime& t) {
+    if (v > kMaxInstant) return false;
+    const auto secs = static_cast<std::int64_t>(v / kInt8Second);
+    const std::int64_t unix = secs - kSecsFrom1601To1970;
+    std::int64_t days = unix / kSecsPerDay;
+    std::int64_t rest = unix % kSecsPerDay;
+    if (rest < 0) {
+        rest += kSecsPerDay;
+        --days;
+    }
+    CivilFromDays(days, t);
+    t.hour = static_cast<int>(rest / 3600);
+    t.minute = static_cast<int>(rest / 60 % 60);
+    t.second = static_cast<int>(rest % 60);
+    t.millis = static_cast<int>(v % kInt8Second / kInt8Milli);
+    return true;
+}
+
+bool Int8ToLocal(std::uint64_t v, CalendarTime& t, std::string& zone) {
+    if (v > kMaxInstant) return false;
+    const std::time_t unix =
+        static_cast<std::time_t>(static_cast<std::int64_t>(v / kInt8Second) - kSecsFrom1601To1970);
+    std::tm tm{};
+    tzset();
+    if (localtime_r(&unix, &tm) == nullptr) return false;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    t.millis = static_cast<int>(v % kInt8Second / kInt8Milli);
+    zone = tm.tm_zone != nullptr ? tm.tm_zone : "";
+    return true;
+}
+
+std::uint64_t SecondsToInt8(std::int64_t secsSince1601, int millis) {
+    return static_cast<std::uint64_t>(secsSince1601) * kInt8Second +
+           static_cast<std::uint64_t>(millis) * kInt8Milli;
+}
+
+bool UtcToInt8(const CalendarTime& t, std::uint64_t& v) {
+    if (!IsValidCalendar(t)) return false;
+    const std::int64_t secs = DaysFromCivil(t.year, t.month, t.day) * kSecsPerDay +
+                              t.hour * 3600LL + t.minute * 60LL + t.second;
+    v = SecondsToInt8(secs + kSecsFrom1601To1970, t.millis);
+    return true;
+}
+
+bool LocalToInt8(const CalendarTime& t, std::uint64_t& v) {
+    if (!IsValidCalendar(t)) return false;
+    std::tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    tm.tm_wday = -1; // mktime sets it on success
+    tzset();
+    const std::time_t unix = std::mktime(&tm);
+    if (tm.tm_wday < 0) return false;
+    const std::int64_t secs = static_cast<std::int64_t>(unix) + kSecsFrom1601To1970;
+    if (secs < 0) return false;
+    v = SecondsToInt8(secs, t.millis);
+    return true;
+}
+
+// Skips blanks, then reads an optional sign and at least one digit, as "%d"
+// does; the value saturates instead of overflowing.
+bool ScanInt(std::string_view& s, std::int64_t& value) {
+    std::size_t i = 0;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    const std::size_t digitsStart = i;
+    std::int64_t v = 0;
+    constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+        v = v * 10 + (s[i] - '0');
+        if (v > kLimit) v = kLimit;
+        ++i;
+    }
+    if (i == digitsStart) return false;
+    value = negative ? -v : v;
+    s.remove_prefix(i);
+    return true;
+}
+
+// The signed integer at the start of a text; 0 when there is none.
+std::int64_t LeadingInt(std::string_view s) {
+    std::int64_t v = 0;
+    return ScanInt(s, v) ? v : 0;
+}
+
+// Reads "%d/%d/%d-%d:%d:%d"; returns how many fields were read.
+int ScanUserTime(std::string_view s, CalendarTime& t) {
+    int* fields[] = {&t.year, &t.month, &t.day, &t.hour, &t.minute, &t.second};
+    constexpr char kSeparators[] = {'/', '/', '-', ':', ':'};
+    int read = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) {
+            if (s.empty() || s.front() != kSeparators[i - 1]) break;
+            s.remove_prefix(1);
+        }
+        std::int64_t v = 0;
+        if (!ScanInt(s, v)) break;
+        *fields[i] = static_cast<int>(v);
+        ++read;
+    }
+    return read;
+}
+
+// User form to int8: steps shared by the int8 and the GT conversion.
+bool EncTimeToInstant(std::string_view input, bool utc, std::uint64_t& instant) {
+    std::string text(input);
+    if (text.find('-') == std::string::npos) text += "-00:00:00";
+
+    CalendarTime t;
+    ScanUserTime(text, t);
+    diag::DebugOut("DEBUG: Year  =" + std::to_string(t.year) + "\n");
+    diag::DebugOut("DEBUG: Month =" + std::to_string(t.month) + "\n");
+    diag::DebugOut("DEBUG: Day   =" + std::to_string(t.day) + "\n");
+    diag::DebugOut("DEBUG: Hour  =" + std::to_string(t.hour) + "\n");
+    diag::DebugOut("DEBUG: Minute=" + std::to_string(t.minute) + "\n");
+    diag::DebugOut("DEBUG: Second=" + std::to_string(t.second) + "\n");
+    // The very first instant would be int8 0, which the directory treats as
+    // "never"; nudge it so it stays a real time.
+    t.millis = text == "1601/01/01-00:00:00" ? 25 : 0;
+
+    std::uint64_t v = 0;
+    if (!IsValidCalendar(t) || !UtcToInt8(t, v)) {
+        diag::Out("ERROR: Couldn't convert [" + text + "] to FILETIME. Error [" +
+                  std::to_string(kErrorInvalidParameter) + "]\n");
+        return false;
+    }
+    if (!utc && !LocalToInt8(t, v)) {
+        diag::Out("ERROR: Couldn't convert [" + text + "] to UTC FILETIME.  Error [" +
+                  std::to_string(kErrorInvalidParameter) + "]\n");
+        return false;
+    }
+    instant = v;
+    return true;
+}
+
+std::string GTText(const CalendarTime& t, std::string_view suffix) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%4.4i%2.2i%2.2i%2.2i%2.2i%2.2i", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return buf + std::string(suffix);
+}
+
+// A conversion of a time format: flags, width and precision of "%i"/"%d".
+bool TakeIntConversion(std::string_view& fmt, std::string& conversion) {
+    std::size_t i = 0;
+    while (i < fmt.size() && std::string_view("-+ #0").find(fmt[i]) != std::string_view::npos)
+        ++i;
+    while (i < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[i])))
+        ++i;
+    if (i < fmt.size() && fmt[i] == '.') {
+        ++i;
+        while (i < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[i])))
+            ++i;
+    }
+    if (i >= fmt.size() || (fmt[i] != 'i' && fmt[i] != 'd') || i > 12) return false;
+    conversion = "%" + std::string(fmt.substr(0, i)) + "d";
+    fmt.remove_prefix(i + 1);
+    return true;
+}
+
+std::string FormatDelta(const char* format, std::int64_t a, std::int64_t b = 0, std::int64_t c = 0,
+                        std::int64_t d = 0) {
+    char buf[128];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(buf, sizeof buf, format, static_cast<long long>(a), static_cast<long long>(b),
+                  static_cast<long long>(c), static_cast<long long>(d));
+#pragma GCC diagnostic pop
+    return buf;
+}
+
+std::uint64_t Now() {
+    std::timespec ts{};
+    std::timespec_get(&ts, TIME_UTC);
+    const std::uint64_t v =
+        SecondsToInt8(static_cast<std::int64_t>(ts.tv_sec) + kSecsFrom1601To1970,
+                      static_cast<int>(ts.tv_nsec / 1000000));
+    return v;
+}
+
+} // namespace
+
+std::uint64_t MyGetCurrentTimeDate() {
+    KELVO_TRACE_SCOPE();
+    return Now();
+}
+
+// --- DSTIME -------------------------------------------------------------------
+
+DSTIME::DSTIME(TimeMode mode) {
+    KELVO_TRACE_SCOPE();
+    (void)Process(mode, Now());
+}
+
+DSTIME::DSTIME(TimeMode mode, std::uint64_t instant) {
+    KELVO_TRACE_SCOPE();
+    (void)Process(mode, instant);
+}
+
+bool DSTIME::Process(TimeMode mode, std::uint64_t instant) {
+    KELVO_TRACE_SCOPE();
+    mode_ = mode;
+    instant_ = instant;
+    int8Text_ = std::to_string(static_cast<std::int64_t>(instant));
+    diag::DebugOut("DEBUG: uli = " + int8Text_ + "\n");
+
+    CalendarTime t;
+    bool ok;
+    if (mode == TimeMode::Local) {
+        ok = Int8ToLocal(instant, t, zone_);
+    } else {
+        ok = Int8ToUtc(instant, t);
+        zone_ = "UTC";
+    }
+    if (!ok) {
+        diag::Out("ERROR: " + std::to_string(kErrorInvalidParameter) + "\n");
+        t = CalendarTime{};
+    }
+    year_ = t.year;
+    month_ = t.month;
+    day_ = t.day;
+    hour_ = t.hour;
+    minute_ = t.minute;
+    second_ = t.second;
+    millis_ = t.millis;
+    if (ok) {
+        FormatStrings();
+    } else {
+        displayText_ = kInvalidFormat;
+        altDisplayText_ = kInvalidFormat;
+    }
+    return ok;
+}
+
+std::string DSTIME::FormatFields(std::string_view format, const int (&values)[6]) const {
+    std::string result;
+    std::size_t next = 0;
+    while (!format.empty()) {
+        const std::size_t pct = format.find('%');
+        result.append(format.substr(0, pct));
+        if (pct == std::string_view::npos) break;
+        format.remove_prefix(pct + 1);
+        if (!format.empty() && format.front() == '%') {
+            result.push_back('%');
+            format.remove_prefix(1);
+            continue;
+        }
+        std::string conversion;
+        if (next >= 6 || !TakeIntConversion(format, conversion)) return std::string(kInvalidFormat);
+        char buf[64];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+        std::snprintf(buf, sizeof buf, conversion.c_str(), values[next++]);
+#pragma GCC diagnostic pop
+        result.append(buf);
+    }
+    StrReplaceAllEx(result, "#TZ#", zone_);
+    StrReplaceAllEx(result, "#INT8#", int8Text_);
+    return result;
+}
+
+void DSTIME::FormatStrings() {
+    KELVO_TRACE_SCOPE();
+    displayText_ = FormatFields(kDisplayFormat, {year_, month_, day_, hour_, minute_, second_});
+    altDisplayText_ =
+        FormatFields(kAltDisplayFormat, {month_, day_, year_, hour_, minute_, second_});
+}
+
+bool DSTIME::Shift(std::int64_t count, std::int64_t unit) {
+    // Unsigned arithmetic: moving before 1601 wraps, and Process reports it.
+    const std::uint64_t delta =
+        static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(unit);
+    return Process(mode_, instant_ + delta);
+}
+
+bool DSTIME::AddDays(std::int64_t n) {
+    KELVO_TRACE_SCOPE();
+    return Shift(n, kInt8Day);
+}
+bool DSTIME::AddHours(std::int64_t n) {
+    KELVO_TRACE_SCOPE();
+    return Shift(n, kInt8Hour);
+}
+bool DSTIME::AddMins(std::int64_t n) {
+    KELVO_TRACE_SCOPE();
+    return Shift(n, kInt8Minute);
+}
+bool DSTIME::AddSecs(std::int64_t n) {
+    KELVO_TRACE_SCOPE();
+    return Shift(n, kInt8Second);
+}
+bool DSTIME::AddDays(std::string_view text) {
+    return AddDays(LeadingInt(text));
+}
+bool DSTIME::AddHours(std::string_view text) {
+    return AddHours(LeadingInt(text));
+}
+bool DSTIME::AddMins(std::string_view text) {
+    return AddMins(LeadingInt(text));
+}
+bool DSTIME::AddSecs(std::string_view text) {
+    return AddSecs(LeadingInt(text));
+}
+
+bool DSTIME::AddTime(std::string_view text) {
+    KELVO_TRACE_SCOPE();
+    // Every ":" counts, so empty fields (also a leading ":") read as 0.
+    std::int64_t fields[4] = {0, 0, 0, 0};
+    TokenVector pieces;
+    std::size_t start = 0;
+    for (std::size_t colon = text.find(':'); colon != std::string_view::npos;
+         colon = text.find(':', start)) {
+        pieces.emplace_back(text.substr(start, colon - start));
+        start = colon + 1;
+    }
+    pieces.emplace_back(text.substr(start));
+    // Fewer than four fields: the ones given are the trailing ones.
+    const std::size_t used = pieces.size() < 4 ? pieces.size() : 4;
+    for (std::size_t i = 0; i < used; ++i)
+        fields[4 - used + i] = LeadingInt(pieces[i]);
+
+    const std::uint64_t hours =
+        static_cast<std::uint64_t>(fields[0]) * 24u + static_cast<std::uint64_t>(fields[1]);
+    const std::uint64_t delta =
+        hours * static_cast<std::uint64_t>(kInt8Hour) +
+        static_cast<std::uint64_t>(fields[2]) * static_cast<std::uint64_t>(kInt8Minute) +
+        static_cast<std::uint64_t>(fields[3]) * static_cast<std::uint64_t>(kInt8Second);
+    return Process(mode_, instant_ + delta);
+}
+
+void DSTIME::InitDelta(std::int64_t units) {
+    KELVO_TRACE_SCOPE();
+    const std::int64_t total = units / kInt8Second;
+    const std::int64_t days = total / kSecsPerDay;
+    const std::int64_t hours = total % kSecsPerDay / 3600;
+    const std::int64_t minutes = total % 3600 / 60;
+    const std::int64_t seconds = total % 60;
+    deltaSeconds_ = total;
+    if (days != 0) {
+        deltaText_ = FormatDelta("%lld days %lld hours %lld minutes %lld seconds", days, hours,
+                                 minutes, seconds);
+        deltaShortText_ =
+            FormatDelta("%lldd:%02lldh:%02lldm:%02llds", days, hours, minutes, seconds);
+    } else if (hours != 0) {
+        deltaText_ = FormatDelta("%lld hours %lld minutes %lld seconds", hours, minutes, seconds);
+        deltaShortText_ = FormatDelta("0d:%02lldh:%02lldm:%02llds", hours, minutes, seconds);
+    } else if (minutes != 0) {
+        deltaText_ = FormatDelta("%lld minutes %lld seconds", minutes, seconds);
+        deltaShortText_ = FormatDelta("0d:00h:%02lldm:%02llds", minutes, seconds);
+    } else {
+        deltaText_ = FormatDelta("%lld seconds", seconds);
+        deltaShortText_ = FormatDelta("0d:00h:00m:%02llds", seconds);
+    }
+}
+
+void DSTIME::InitDelta(const DSTIME& start) {
+    InitDelta(static_cast<std::int64_t>(instant_ - start.instant_));
+}
+
+std::string DSTIME::GetGT(std::string_view suffix) const {
+    KELVO_TRACE_SCOPE();
+    CalendarTime t;
+    if (!Int8ToUtc(instant_, t)) return {};
+    return GTText(t, suffix);
+}
+
+// --- Free conversions -------------------------------------------------------
+
+std::string EncTime_to_int8(std::string_view text, bool utc) {
+    KELVO_TRACE_SCOPE();
+    std::uint64_t v = 0;
+    if (!EncTimeToInstant(text, utc, v)) return {};
+    return std::to_string(static_cast<std::int64_t>(v));
+}
+
+std::string EncTime_to_GT(std::string_view text, bool utc) {
+    KELVO_TRACE_SCOPE();
+    std::uint64_t v = 0;
+    if (!EncTimeToInstant(text, utc, v)) return {};
+    return Int8_to_GT(std::to_string(v), ".0Z");
+}
+
+std::string Int8_to_GT(std::string_view int8Text, std::string_view suffix) {
+    KELVO_TRACE_SCOPE();
+    // Read as an unsigned 64-bit number: blanks and a sign are accepted, and a
+    // negative value wraps to one that has no calendar form.
+    const std::string text(int8Text);
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(begin, &end, 10);
+    if (end == begin) return {};
+    CalendarTime t;
+    if (!Int8ToUtc(v, t)) return {};
+    return GTText(t, suffix);
+}
+
+std::string CurrentLocalTimeText() {
+    KELVO_TRACE_SCOPE();
+    return DSTIME(TimeMode::Local).DisplayText();
+}
+
+// --- Tokenizer ----------------------------------------------------------------
+
+std::size_t DSTGetTokens(std::string_view text, std::string_view delim, TokenVector& out,
+                         std::size_t maxSplits) {
+    KELVO_TRACE_SCOPE();
+    if (text.empty()) return 0;
+    if (!delim.empty()) {
+        for (std::size_t hit = text.find(delim); hit != std::string_view::npos && maxSplits != 0;
+             hit = text.find(delim)) {
+            out.emplace_back(text.substr(0, hit));
+            text.remove_prefix(hit + delim.size());
+            --maxSplits;
+        }
+    }
+    if (!text.empty()) out.emplace_back(text);
+    return out.size();
+}

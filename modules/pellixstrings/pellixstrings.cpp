@@ -1,0 +1,460 @@
+#include "pellixstrings.h"
+
+#include "Diag.h"
+#include "Platform.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace {
+
+constexpr std::size_t kLongText = 1024;
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// One pass over the text: every exact-case occurrence of find is written as
+// the replacement into a single output buffer.
+std::string ReplaceAllStreamed(std::string_view text, std::string_view find,
+                               std::string_view replacement) {
+    std::string result;
+    result.reserve(text.size());
+    std::size_t pos = 0;
+    for (std::size_t hit = text.find(find); hit != std::string_view::npos;
+         hit = text.find(find, pos)) {
+        result.append(text.substr(pos, hit - pos));
+        result.append(replacement);
+        pos = hit + find.size();
+    }
+    result.append(text.substr(pos));
+    return result;
+}
+
+// Replaces every occurrence found in `search` (which runs parallel to
+// `result`); text inserted by a replacement is skipped over.
+void ReplaceAllParallel(std::string& result, std::string& search, std::string_view find,
+                        std::string_view replacement) {
+    std::size_t pos = search.find(find);
+    while (pos != std::string::npos) {
+        result.replace(pos, find.size(), replacement);
+        search.replace(pos, find.size(), replacement);
+        pos = search.find(find, pos + replacement.size());
+    }
+}
+
+// The width text of HexStr may only hold printf flags, a width and a precision.
+bool IsPrintfWidth(std::string_view width) {
+    std::size_t i = 0;
+    while (i < width.size() && std::string_view("-+ #0").find(width[i]) != std::string_view::npos)
+        ++i;
+    while (i < width.size() && std::isdigit(static_cast<unsigned char>(width[i])))
+        ++i;
+    if (i < width.size() && width[i] == '.') {
+        ++i;
+        while (i < width.size() && std::isdigit(static_cast<unsigned char>(width[i])))
+            ++i;
+    }
+    return i == width.size() && width.size() < 16;
+}
+
+constexpr std::string_view kUpper = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+constexpr std::string_view kLower = "abcdefghijklmnopqrstuvwxyz";
+constexpr std::string_view kDigits = "0123456789";
+constexpr std::string_view kSpecial = "!@#$%*_-=+:;{}[],.?|~";
+constexpr std::string_view kHex = "0123456789ABCDEF";
+
+// Default password alphabet: no look-alike letters.
+constexpr std::string_view kPwUpper = "ABCDEFGHJKLMNPQRTUVWXYZ";
+constexpr std::string_view kPwLower = "abcdefghjkmnpqrtuvwxyz";
+constexpr std::string_view kPwDigits = "0123456789";
+constexpr std::string_view kPwSpecial = "#%_-=+:;{}[],.?~";
+
+struct CharClass {
+    std::string_view keyword;
+    std::string_view chars;
+};
+constexpr CharClass kCharClasses[] = {
+    {"uc", kUpper}, {"lc", kLower}, {"num", kDigits}, {"spec", kSpecial}, {"hex", kHex},
+};
+
+char RandomChar(std::string_view set) {
+    return set[platform::SecureUniform(static_cast<std::uint32_t>(set.size()))];
+}
+
+} // namespace
+
+// --- Tokenizers -------------------------------------------------------------
+
+std::size_t GetTokens(std::string_view text, std::string_view delim, TokenVector& out,
+                      std::size_t maxSplits) {
+    KELVO_TRACE_SCOPE();
+    if (text.empty()) return 0;
+    if (!delim.empty()) {
+        for (std::size_t hit = text.find(delim); hit != std::string_view::npos && maxSplits != 0;
+             hit = text.find(delim)) {
+            out.emplace_back(text.substr(0, hit));
+            text.remove_prefix(hit + delim.size());
+            --maxSplits;
+        }
+    }
+    if (!text.empty()) out.emplace_back(text);
+    return out.size();
+}
+
+std::size_t GetXTokens(std::string_view text, std::string_view delim, TokenVector& out,
+                       std::size_t count) {
+    KELVO_TRACE_SCOPE();
+    if (count == 0) count = 1;
+    GetTokens(text, delim, out, count - 1);
+    if (out.size() < count) out.resize(count);
+    if (out.size() > count) {
+        std::string& last = out[count - 1];
+        for (std::size_t i = count; i < out.size(); ++i) {
+            last.append(delim);
+            last.append(out[i]);
+        }
+        out.resize(count);
+    }
+    return count;
+}
+
+std::size_t GetTokensQuoted(std::string_view text, std::string_view delim, TokenVector& out) {
+    KELVO_TRACE_SCOPE();
+    if (text.empty()) return 0;
+    bool inQuotes = false;
+    std::string piece;
+    for (char c : text) {
+        if (c == '"') {
+            inQuotes = !inQuotes;
+            piece.push_back(c);
+        } else if (!inQuotes && !delim.empty() && c == delim.front()) {
+            out.push_back(std::move(piece));
+            piece.clear();
+        } else {
+            piece.push_back(c);
+        }
+    }
+    if (!piece.empty()) out.push_back(std::move(piece));
+    return out.size();
+}
+
+std::size_t GetSizedTokens(std::string_view text, std::size_t size, TokenVector& out) {
+    KELVO_TRACE_SCOPE();
+    if (size == 0) size = text.size();
+    while (!text.empty() && text.size() >= size) {
+        out.emplace_back(text.substr(0, size));
+        text.remove_prefix(size);
+    }
+    if (!text.empty()) out.emplace_back(text);
+    return out.size();
+}
+
+bool CmpSizedTokens(std::string_view a, std::string_view b, std::size_t size, bool ignoreCase) {
+    KELVO_TRACE_SCOPE();
+    auto canonical = [&](std::string_view s) {
+        TokenVector pieces;
+        if (ignoreCase) {
+            GetSizedTokens(StrToUpper(s), size, pieces);
+        } else {
+            GetSizedTokens(s, size, pieces);
+        }
+        std::sort(pieces.begin(), pieces.end());
+        return JoinTokens("", pieces);
+    };
+    return canonical(a) == canonical(b);
+}
+
+// --- Case and replacement ---------------------------------------------------
+
+std::string StrToLower(std::string_view text) {
+    std::string s(text);
+    std::transform(s.begin(), s.end(), s.begin(), LowerAscii);
+    return s;
+}
+
+std::string StrToUpper(std::string_view text) {
+    std::string s(text);
+    std::transform(s.begin(), s.end(), s.begin(), UpperAscii);
+    return s;
+}
+
+bool IEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+bool IStartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+}
+
+bool IContains(std::string_view text, std::string_view needle) {
+    return StrToLower(text).find(StrToLower(needle)) != std::string::npos;
+}
+
+std::string StrReplaceFirst(std::string_view text, std::string_view find,
+                            std::string_view replacement, bool ignoreCase) {
+    KELVO_TRACE_SCOPE();
+    std::string result(text);
+    if (find.empty()) return result;
+    const std::size_t pos =
+        ignoreCase ? StrToLower(text).find(StrToLower(find)) : result.find(find);
+    if (pos != std::string::npos) result.replace(pos, find.size(), replacement);
+    return result;
+}
+
+void StrReplaceFirstInPlace(std::string& text, std::string_view find,
+                            std::string_view replacement) {
+    KELVO_TRACE_SCOPE();
+    if (find.empty()) return;
+    const std::size_t pos = text.find(find);
+    if (pos != std::string::npos) text.replace(pos, find.size(), replacement);
+}
+
+std::string StrReplaceAll(std::string_view text, std::string_view find,
+                          std::string_view replacement, bool ignoreCase) {
+    KELVO_TRACE_SCOPE();
+    if (text.empty() || find.empty()) return std::string(text);
+    const bool present = ignoreCase ? IContains(text, find) : text.find(find) != text.npos;
+    if (!present) return std::string(text);
+    if (text.size() > kLongText) return StrReplaceAll_largestring(find, replacement, text);
+
+    std::string result(text);
+    if (ignoreCase) {
+        std::string search = StrToLower(text);
+        ReplaceAllParallel(result, search, StrToLower(find), replacement);
+    } else {
+        std::string search = result;
+        ReplaceAllParallel(result, search, find, replacement);
+    }
+    return result;
+}
+
+std::string StrReplaceAll_largestring(std::string_view find, std::string_view replacement,
+                                      std::string_view text) {
+    KELVO_TRACE_SCOPE();
+    if (text.empty() || find.empty() || text.find(find) == text.npos) return std::string(text);
+    return ReplaceAllStreamed(text, find, replacement);
+}
+
+void StrReplaceAllEx(std::string& text, std::string_view find, std::string_view replacement) {
+    KELVO_TRACE_SCOPE();
+    if (text.empty() || find.empty() || text.find(find) == std::string::npos) return;
+    if (text.size() > kLongText) {
+        StrReplaceAllEx_largestring(text, find, replacement);
+        return;
+    }
+    std::size_t pos = text.find(find);
+    while (pos != std::string::npos) {
+        text.replace(pos, find.size(), replacement);
+        pos = text.find(find, pos + replacement.size());
+    }
+}
+
+void StrReplaceAllEx_largestring(std::string& text, std::string_view find,
+                                 std::string_view replacement) {
+    KELVO_TRACE_SCOPE();
+    if (text.empty() || find.empty() || text.find(find) == std::string::npos) return;
+    text = ReplaceAllStreamed(text, find, replacement);
+}
+
+// --- Hex and numbers --------------------------------------------------------
+
+std::vector<std::uint8_t> HexStrToBin(std::string_view hex, bool pairSwap) {
+    KELVO_TRACE_SCOPE();
+    diag::TraceOut("DEBUG: Converting " + std::string(hex) + " to binary... (" +
+                   std::to_string(hex.size()) + ")\n");
+    std::string digits(hex);
+    if (pairSwap) {
+        if (digits.size() % 4 != 0) return {};
+        for (std::size_t i = 0; i < digits.size(); i += 4) {
+            std::swap(digits[i], digits[i + 2]);
+            std::swap(digits[i + 1], digits[i + 3]);
+        }
+    }
+    if (digits.size() % 2 != 0 || digits.size() < 2) return {};
+
+    const std::size_t n = digits.size() / 2;
+    diag::TraceOut("DEBUG: Size = " + std::to_string(n) + "\n");
+    std::vector<std::uint8_t> bytes(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        // Scanned like "%x": leading blanks, a sign or a lone first digit all
+        // behave as the C library reads them; a pair that does not scan is 0.
+        const char pair[3] = {digits[2 * i], digits[2 * i + 1], '\0'};
+        unsigned int value = 0;
+        if (std::sscanf(pair, "%x", &value) != 1) value = 0;
+        bytes[i] = static_cast<std::uint8_t>(value & 0xFFu);
+    }
+    return bytes;
+}
+
+std::string HexStr(std::string_view width, std::uint32_t value) {
+    const std::string format = "%" + std::string(IsPrintfWidth(width) ? width : "") + "X";
+    char buf[64];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(buf, sizeof buf, format.c_str(), static_cast<unsigned int>(value));
+#pragma GCC diagnostic pop
+    return "0x" + std::string(buf);
+}
+
+std::string ultostr(std::uint32_t value, unsigned radix) {
+    if (radix < 2 || radix > 36) return {};
+    constexpr std::string_view kDigitChars = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string s;
+    do {
+        s.push_back(kDigitChars[value % radix]);
+        value /= radix;
+    } while (value != 0);
+    std::reverse(s.begin(), s.end());
+    return s;
+}
+
+std::string ltostr(std::int32_t value) {
+    return std::to_string(value);
+}
+
+std::string BoolToStr(bool flag) {
+    return flag ? "TRUE" : "FALSE";
+}
+
+// --- Other helpers ----------------------------------------------------------
+
+std::string StripQuotes(std::string_view text, char quote) {
+    if (text.size() >= 2 && text.front() == quote && text.back() == quote) {
+        text.remove_prefix(1);
+        text.remove_suffix(1);
+    }
+    return std::string(text);
+}
+
+std::string EscapeValueQuotes(std::string_view text) {
+    const std::size_t eq = text.find('=');
+    const std::size_t start = eq == std::string_view::npos ? 0 : eq + 1;
+    std::string result(text.substr(0, start));
+    for (std::size_t i = start; i < text.size(); ++i) {
+        if (text[i] == '"' && i > 0 && text[i - 1] != '\\') result.push_back('\\');
+        result.push_back(text[i]);
+    }
+    return result;
+}
+
+std::string JoinTokens(std::string_view delim, const TokenVector& pieces) {
+    std::string result;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i != 0) result.append(delim);
+        result.append(pieces[i]);
+    }
+    return result;
+}
+
+std::string TrimWhite(std::string_view text) {
+    constexpr std::string_view kWhite = " \t\r\n\f\v";
+    const std::size_t first = text.find_first_not_of(kWhite);
+    if (first == std::string_view::npos) return {};
+    const std::size_t last = text.find_last_not_of(kWhite);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::size_t ArgvToVector(const char* const* list, TokenVector& out) {
+    if (list != nullptr) {
+        for (; *list != nullptr; ++list)
+            out.emplace_back(*list);
+    }
+    return out.size();
+}
+
+// --- Console input ----------------------------------------------------------
+
+bool ReadSecret(std::string_view prompt, std::string& out, const KeyReader& readKey) {
+    KELVO_TRACE_SCOPE();
+    diag::Err(prompt);
+    out.clear();
+    for (;;) {
+        const int key = readKey();
+        switch (key) {
+        case 13:
+            diag::Err("\n");
+            return true;
+        case 3:
+        case 27:
+            diag::Err("\n");
+            return false;
+        case 8:
+            if (out.empty()) {
+                diag::Err("\a");
+            } else {
+                diag::Err("\b \b");
+                out.pop_back();
+            }
+            break;
+        default:
+            if (key >= 0 && key <= 255 && std::isprint(key)) {
+                diag::Err(".");
+                out.push_back(static_cast<char>(key));
+            } else {
+                diag::Err("\a");
+            }
+            break;
+        }
+    }
+}
+
+bool GetPassword(std::string& out) {
+    KELVO_TRACE_SCOPE();
+    return ReadSecret("Enter Password: ", out, platform::ReadKeyNoEcho);
+}
+
+bool GetSecureString(std::string_view name, std::string& out) {
+    KELVO_TRACE_SCOPE();
+    return ReadSecret("Enter Secure Value for [" + std::string(name) + "]: ", out,
+                      platform::ReadKeyNoEcho);
+}
+
+// --- Random text ------------------------------------------------------------
+
+std::string RandomString(unsigned minLen, unsigned maxLen, std::string_view chars) {
+    KELVO_TRACE_SCOPE();
+    diag::DebugOut("DEBUG: min=" + std::to_string(minLen) + "\n");
+    diag::DebugOut("DEBUG: max=" + std::to_string(maxLen) + "\n");
+    diag::DebugOut("DEBUG: chars=" + std::string(chars) + "\n");
+
+    if (minLen == 0) minLen = 15;
+    if (maxLen == 0) maxLen = 25;
+    std::size_t length = minLen;
+    if (minLen < maxLen) length += platform::SecureUniform(maxLen - minLen);
+
+    std::string set(chars);
+    if (set.find("__") != std::string::npos) {
+        TokenVector keywords;
+        GetTokens(StrToLower(set), "__", keywords);
+        set.clear();
+        for (const std::string& keyword : keywords) {
+            for (const CharClass& cls : kCharClasses) {
+                if (keyword == cls.keyword) set.append(cls.chars);
+            }
+        }
+    }
+
+    std::string result;
+    result.reserve(length + 5);
+    if (set.empty()) {
+        result.push_back(RandomChar(kPwUpper));
+        result.push_back(RandomChar(kPwLower));
+        result.push_back(RandomChar(kPwDigits));
+        result.push_back(RandomChar(kPwSpecial));
+        set = std::string(kPwUpper) + std::string(kPwLower) + std::string(kPwDigits) +
+              std::string(kPwSpecial);
+    }
+    diag::DebugOut("DEBUG: Random Character Set: [" + set + "]\n");
+
+    for (std::size_t i = 0; i < length + 1; ++i)
+        result.push_back(RandomChar(set));
+    result.resize(length);
+    return result;
+}

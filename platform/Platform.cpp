@@ -1,0 +1,190 @@
+#include "Platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <malloc.h>
+#include <pwd.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace platform {
+
+bool IsRedirected(Stream s) {
+    return isatty(static_cast<int>(s)) == 0;
+}
+
+int ReadKeyNoEcho() {
+    termios old{};
+    const bool tty = tcgetattr(STDIN_FILENO, &old) == 0;
+    if (tty) {
+        termios raw = old;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    unsigned char c = 0;
+    ssize_t n;
+    do {
+        n = read(STDIN_FILENO, &c, 1);
+    } while (n < 0 && errno == EINTR);
+    if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    if (n <= 0) return 27;
+    if (c == '\n' || c == '\r') return 13;
+    if (c == 127) return 8;
+    return c;
+}
+
+namespace {
+std::string& TitleCache() {
+    static std::string title;
+    return title;
+}
+} // namespace
+
+std::string GetConsoleTitle() {
+    return TitleCache();
+}
+
+void SetConsoleTitle(const std::string& title) {
+    TitleCache() = title;
+    if (!isatty(STDERR_FILENO)) return;
+    std::string seq = "\033]0;" + title + "\007";
+    std::fflush(stderr);
+    ssize_t ignored = write(STDERR_FILENO, seq.data(), seq.size());
+    (void)ignored;
+}
+
+std::string ReadConsoleLine(std::size_t maxLen) {
+    std::string line;
+    int c;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+        if (line.size() < maxLen) line.push_back(static_cast<char>(c));
+    }
+    return line;
+}
+
+std::uint64_t TickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+void SecureRandom(void* buf, std::size_t len) {
+    auto* p = static_cast<unsigned char*>(buf);
+    while (len > 0) {
+        ssize_t n = getrandom(p, len, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            std::perror("getrandom");
+            std::abort();
+        }
+        p += n;
+        len -= static_cast<std::size_t>(n);
+    }
+}
+
+std::uint32_t SecureUniform(std::uint32_t bound) {
+    if (bound <= 1) return 0;
+    // Reject the top partial range so every value is equally likely.
+    const std::uint32_t limit = std::numeric_limits<std::uint32_t>::max() -
+                                std::numeric_limits<std::uint32_t>::max() % bound;
+    std::uint32_t v;
+    do {
+        SecureRandom(&v, sizeof v);
+    } while (v >= limit);
+    return v % bound;
+}
+
+std::uint32_t Win32FromErrno(int err) {
+    switch (err) {
+    case 0:
+        return 0;
+    case ENOENT:
+        return 2; // ERROR_FILE_NOT_FOUND
+    case ENOTDIR:
+        return 3; // ERROR_PATH_NOT_FOUND
+    case EMFILE:
+        return 4; // ERROR_TOO_MANY_OPEN_FILES
+    case EACCES:
+    case EPERM:
+        return 5; // ERROR_ACCESS_DENIED
+    case ENOMEM:
+        return 8; // ERROR_NOT_ENOUGH_MEMORY
+    case EINVAL:
+        return 87; // ERROR_INVALID_PARAMETER
+    case ENAMETOOLONG:
+        return 206; // ERROR_FILENAME_EXCED_RANGE
+    case EISDIR:
+        return 5;
+    default:
+        return 0x20000000u | static_cast<std::uint32_t>(err); // customer bit: errno
+    }
+}
+
+std::string SystemErrorText(std::uint32_t code) {
+    switch (code) {
+    case 0:
+        return "The operation completed successfully.";
+    case 2:
+        return "The system cannot find the file specified.";
+    case 3:
+        return "The system cannot find the path specified.";
+    case 4:
+        return "The system cannot open the file.";
+    case 5:
+        return "Access is denied.";
+    case 8:
+        return "Not enough memory resources are available to process this command.";
+    case 87:
+        return "The parameter is incorrect.";
+    case 206:
+        return "The filename or extension is too long.";
+    case 1332:
+        return "No mapping between account names and security IDs was done.";
+    case 1337:
+        return "The security ID structure is invalid.";
+    case 1336:
+        return "The access control list (ACL) structure is invalid.";
+    case 1338:
+        return "The security descriptor structure is invalid.";
+    case 1705:
+        return "The string universal unique identifier (UUID) is invalid.";
+    default:
+        break;
+    }
+    if (code & 0x20000000u) return std::strerror(static_cast<int>(code & 0xFFFFu));
+    return "Unknown error " + std::to_string(code) + ".";
+}
+
+std::uint32_t FileAttributesError(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return Win32FromErrno(errno);
+    return 0;
+}
+
+bool TrimWorkingSet() {
+    return malloc_trim(0) >= 0;
+}
+
+std::string ExecutablePath() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string HomeDirectory() {
+    if (const char* h = std::getenv("HOME"); h && *h) return h;
+    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return {};
+}
+
+} // namespace platform

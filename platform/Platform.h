@@ -1,0 +1,60 @@
+// Linux stand-ins for the operating-system services Kelvo needs: stream
+// redirection, raw key input, the terminal title, tick counts, secure random
+// numbers, system error texts, the working set and the program's own path.
+// Nothing here knows about switches, directories or Kelvo's output formats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// --- Streams and console ----------------------------------------------------
+enum class Stream { In = 0, Out = 1, Err = 2 };
+// True when the stream is a file or a pipe (anything but a terminal).
+bool IsRedirected(Stream s);
+
+// Reads one key from the terminal without echo.  Returns the byte, with Enter
+// reported as 13, Backspace/Delete as 8, and end of input as 27 (cancel).
+int ReadKeyNoEcho();
+
+// Terminal title through the title escape sequence; a no-op when standard
+// error is not a terminal.  The saved title is what the program restores.
+std::string GetConsoleTitle();
+void SetConsoleTitle(const std::string& title);
+
+// Reads one line (without its line end) from standard input, at most maxLen.
+std::string ReadConsoleLine(std::size_t maxLen);
+
+// --- Time ---------------------------------------------------------------------
+// Milliseconds from a monotonic clock (the tick count).
+std::uint64_t TickCount();
+
+// --- Random -----------------------------------------------------------------
+// Fills the buffer from the kernel's cryptographically secure generator.
+void SecureRandom(void* buf, std::size_t len);
+// Uniform value in [0, bound) without modulo bias; bound must be > 0.
+std::uint32_t SecureUniform(std::uint32_t bound);
+
+// --- Errors -----------------------------------------------------------------
+// Win32-style code for an errno value (ENOENT -> 2, EACCES -> 5, ...).
+std::uint32_t Win32FromErrno(int err);
+// Message text for a Win32-style code as produced by Win32FromErrno, or for
+// other codes the C library's text.
+std::string SystemErrorText(std::uint32_t code);
+
+// --- Files ------------------------------------------------------------------
+// 0 when the path's attributes can be read, else the Win32-style error code.
+std::uint32_t FileAttributesError(const std::string& path);
+
+// --- Process ----------------------------------------------------------------
+// Returns memory held by the allocator to the system.  False on failure.
+bool TrimWorkingSet();
+// Full path of the running executable ("" when unknown).
+std::string ExecutablePath();
+// Home directory of the current user ("" when unknown).
+std::string HomeDirectory();
+
+} // namespace platform
