@@ -1,0 +1,299 @@
+#include "DNUtils.h"
+
+#include "Diag.h"
+#include "LdapPtr.h"
+#include "pellixstrings.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr std::string_view kExtendedPrefixes[] = {"GUID=", "SID=", "WKGUID="};
+
+std::string_view TrimComponent(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (text.size() >= 2 && text.back() == ' ' && text[text.size() - 2] != '\\')
+        text.remove_suffix(1);
+    if (text == " ") text = {};
+    return text;
+}
+
+// A DN cut into component views without judging its syntax.  Leading
+// extended forms ("<GUID=...>;") come first; the rest is cut at commas that
+// are neither escaped nor inside double quotes.  `extendedOk` is false when a
+// leading "<...>" is not one of the extended forms or is not followed by ";".
+struct DNCut {
+    std::vector<std::string_view> parts;
+    std::size_t extended = 0; // leading parts that are extended forms
+    std::string_view rest;    // the text after them
+    bool extendedOk = true;
+};
+
+void SplitDN(std::string_view dn, DNCut& cut) {
+    cut.parts.clear();
+    cut.extended = 0;
+    cut.extendedOk = true;
+    std::size_t pos = 0;
+    while (pos < dn.size() && dn[pos] == '<') {
+        const auto close = dn.find('>', pos);
+        if (close == std::string_view::npos) {
+            cut.extendedOk = false;
+            break;
+        }
+        const std::string_view inner = dn.substr(pos + 1, close - pos - 1);
+        bool known = false;
+        for (auto prefix : kExtendedPrefixes)
+            known = known || IStartsWith(inner, prefix);
+        if (!known) {
+            cut.extendedOk = false;
+            break;
+        }
+        cut.parts.push_back(dn.substr(pos, close - pos + 1));
+        ++cut.extended;
+        pos = close + 1;
+        if (pos < dn.size() && dn[pos] == ';') {
+            ++pos;
+        } else if (pos < dn.size()) {
+            cut.extendedOk = false;
+            break;
+        }
+    }
+    cut.rest = dn.substr(pos);
+    if (cut.rest.empty()) return;
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < cut.rest.size(); ++i) {
+        const char c = cut.rest[i];
+        if (c == '\\') {
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            cut.parts.push_back(TrimComponent(cut.rest.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+    cut.parts.push_back(TrimComponent(cut.rest.substr(start)));
+}
+
+std::string ValueOf(std::string_view component) {
+    const auto eq = component.find('=');
+    return eq == std::string_view::npos ? std::string(component)
+                                        : std::string(component.substr(eq + 1));
+}
+
+// Hierarchical sort key: components last to first joined with "//", escaped
+// commas unescaped, lower-cased.
+std::string HierarchyKey(std::string_view dn, DNCut& cut) {
+    SplitDN(dn, cut);
+    if (!cut.extendedOk) {
+        cut.parts.assign(1, dn);
+    }
+    std::string key;
+    key.reserve(dn.size() + cut.parts.size() * 2);
+    for (auto it = cut.parts.rbegin(); it != cut.parts.rend(); ++it) {
+        if (it != cut.parts.rbegin()) key += "//";
+        const std::string_view part = *it;
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            char c = part[i];
+            if (c == '\\' && i + 1 < part.size() && part[i + 1] == ',') continue;
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+            key += c;
+        }
+    }
+    return key;
+}
+
+void SortByKeys(std::vector<std::string>& dns, std::vector<std::string>& keys) {
+    std::vector<std::pair<std::string, std::size_t>> order;
+    order.reserve(dns.size());
+    for (std::size_t i = 0; i < dns.size(); ++i)
+        order.emplace_back(std::move(keys[i]), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> sorted;
+    sorted.reserve(dns.size());
+    for (const auto& entry : order)
+        sorted.push_back(std::move(dns[entry.second]));
+    dns = std::move(sorted);
+}
+
+} // namespace
+
+bool ExplodeDN(std::string_view dn, std::vector<std::string>& components) {
+    components.clear();
+    DNCut cut;
+    SplitDN(dn, cut);
+    if (!cut.extendedOk) return false;
+    if (!cut.rest.empty()) {
+        const std::string text(cut.rest);
+        LDAPDN raw = nullptr;
+        if (ldap_str2dn(text.c_str(), &raw, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS) return false;
+        DnPtr parsed(raw);
+        std::size_t count = 0;
+        while (parsed && parsed.get()[count] != nullptr)
+            ++count;
+        if (count != cut.parts.size() - cut.extended) {
+            // Our cut disagrees with the parser: take the parser's components.
+            cut.parts.resize(cut.extended);
+            components.assign(cut.parts.begin(), cut.parts.end());
+            for (std::size_t i = 0; i < count; ++i) {
+                char* str = nullptr;
+                ldap_rdn2str(parsed.get()[i], &str, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PRETTY);
+                LdapStringPtr owned(str);
+                components.emplace_back(owned ? owned.get() : "");
+            }
+            return true;
+        }
+    }
+    components.assign(cut.parts.begin(), cut.parts.end());
+    return true;
+}
+
+int DNBreakout(std::string_view dnIn, bool typeFree, DNBreakoutMap& map) {
+    KELVO_TRACE_SCOPE();
+    for (auto key : kDNBreakoutKeys)
+        map[std::string(key)].clear();
+    diag::TraceOut("DEBUG: str=" + std::string(dnIn) + "\n");
+    if (dnIn.empty()) return 0;
+
+    // <GUID=...>;<SID=...>;DN becomes the plain DN.
+    std::string dn(dnIn);
+    for (std::string_view marker : {"<GUID=", "<SID="}) {
+        const auto at = dn.find(marker);
+        const auto end = dn.find(">;");
+        if (at != std::string::npos && end != std::string::npos && end > at) dn.erase(0, end + 2);
+    }
+
+    std::vector<std::string> comps;
+    if (!ExplodeDN(dn, comps) || comps.empty()) {
+        diag::Out("ERROR:\nERROR: ldap_explode_dnA failed - " + dn + "\nERROR:\n");
+        return kExitDnExplodeFailure;
+    }
+    if (typeFree)
+        for (auto& c : comps)
+            if (!c.starts_with("<")) c = ValueOf(c);
+
+    map["EXPLODED_DN"] = JoinTokens(";", comps);
+    map["DN"] = dn;
+    const std::string& rdn = comps[0];
+    map["RDN"] = rdn;
+    map["PARENTRDN"] = comps.size() > 1 ? comps[1] : "";
+
+    std::string parent = StrReplaceFirst(dn, rdn + ",", "", true);
+    if (parent == rdn) parent.clear();
+    map["PARENT"] = parent;
+    if (!parent.empty()) {
+        const std::string& parentRdn = map["PARENTRDN"];
+        std::string grand = StrReplaceFirst(parent, parentRdn + ",", "", true);
+        if (grand == parentRdn) grand.clear();
+        map["GRANDPARENT"] = grand;
+    }
+
+    std::string domain;
+    for (auto it = comps.rbegin(); it != comps.rend(); ++it) {
+        if (StrToLower(*it).find("dc=") == std::string::npos) break;
+        domain = domain.empty() ? *it : *it + "," + domain;
+    }
+    map["DOMAIN"] = domain;
+    map["DOMAIN_DNS"] = domain.empty() ? "" : ConvertDNToDomain(domain);
+    map["NDC"] = domain.empty() ? dn : StrReplaceFirst(dn, "," + domain, "", true);
+
+    std::string dns;
+    std::string path;
+    for (auto it = comps.rbegin(); it != comps.rend(); ++it) {
+        if (StrToLower(*it).find("dc=") != std::string::npos) {
+            dns = (it->size() > 3 ? it->substr(3) : "") + "." + dns;
+        } else {
+            if (!path.empty()) path += '/';
+            path += ValueOf(*it);
+        }
+    }
+    if (!dns.empty()) dns.pop_back();
+    const std::string canonical = dns + "/" + path;
+    map["CANONICAL_NAME"] = canonical;
+    map["PARENT_CANONICAL_NAME"] = canonical.substr(0, canonical.rfind('/'));
+
+    TokenVector nameParts;
+    GetXTokens(rdn, "=", nameParts, 2);
+    map["NAME"] = nameParts[1];
+
+    if (diag::Trace()) {
+        const std::pair<const char*, const char*> labels[] = {
+            {"DEBUG: DN         :", "DN"},
+            {"DEBUG: RDN        :", "RDN"},
+            {"DEBUG: PARENTDN   :", nullptr},
+            {"DEBUG: PARENT     :", "PARENT"},
+            {"DEBUG: GRANDPARENT:", "GRANDPARENT"},
+            {"DEBUG: DOMAIN     :", "DOMAIN"},
+            {"DEBUG: DOMAIN_DNS :", "DOMAIN_DNS"},
+            {"DEBUG: NDC        :", "NDC"},
+            {"DEBUG: NAME       :", "NAME"},
+            {"DEBUG: EXPLODED_DN:", "EXPLODED_DN"},
+            {"DEBUG: CANONICAL_NAME       :", "CANONICAL_NAME"},
+            {"DEBUG: PARENT_CANONICAL_NAME:", "PARENT_CANONICAL_NAME"},
+        };
+        std::string text;
+        for (const auto& [label, key] : labels)
+            text += std::string(label) + (key ? map[key] : "") + "\n";
+        diag::Out(text);
+    }
+    return 0;
+}
+
+std::string ConvertDNToDomain(std::string_view dn) {
+    const std::string text = StrToLower("," + std::string(dn) + ",DC=");
+    if (text.find("cn=") != std::string::npos) return std::string(kNotDomainDNFormat);
+    constexpr std::string_view kCut = ",dc=";
+    std::string out;
+    std::size_t pos = 0;
+    for (auto at = text.find(kCut, pos); at != std::string::npos; at = text.find(kCut, pos)) {
+        if (at > pos) out += text.substr(pos, at - pos) + ".";
+        pos = at + kCut.size();
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
+bool SortDNs(std::string_view modeIn, std::vector<std::string>& dns) {
+    KELVO_TRACE_SCOPE();
+    const std::string mode = StrToLower(modeIn);
+    if (mode == "csalpha") {
+        std::stable_sort(dns.begin(), dns.end());
+        return true;
+    }
+    std::vector<std::string> keys;
+    keys.reserve(dns.size());
+    if (mode == "cialpha") {
+        for (const auto& dn : dns)
+            keys.push_back(StrToLower(dn));
+        SortByKeys(dns, keys);
+        return true;
+    }
+    DNCut cut;
+    for (const auto& dn : dns)
+        keys.push_back(HierarchyKey(dn, cut));
+    SortByKeys(dns, keys);
+    if (mode == "reverse") std::reverse(dns.begin(), dns.end());
+    return true;
+}
+
+bool DNCheck(std::string_view dnIn) {
+    KELVO_TRACE_SCOPE();
+    const std::string dn = StripQuotes(dnIn);
+    diag::DebugOut("DEBUG:      DNCheck - DN=" + dn + "\n");
+    std::vector<std::string> comps;
+    if (!ExplodeDN(dn, comps)) return false;
+    for (const auto& c : comps) {
+        diag::DebugOut("DEBUG:        DNCheck - " + c + "\n");
+        if (c.empty() || c.find('=') == std::string::npos) return false;
+    }
+    return true;
+}
+
+std::string DNDomainPart(std::string_view dn) {
+    const auto at = dn.find("DC=");
+    return at == std::string_view::npos ? std::string() : std::string(dn.substr(at));
+}

@@ -1,0 +1,33 @@
+// How LDAP failures are shown: one fixed line per failure, optionally followed
+// by the server's diagnostic text.
+//
+// Codes: libldap reports client-side failures as negative numbers.  Kelvo shows
+// and returns them with the values Windows clients use (0x50 - code, so server
+// down -1 is 0x51 ... referral limit -17 is 0x61).  Every function here takes
+// either form; texts are always those of the original libldap code.
+#pragma once
+
+#include <ldap.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// libldap result code -> the value Kelvo shows and exits with.
+std::uint32_t ToWinLdapCode(int code);
+
+// Text of a result code, as libldap words it.
+std::string GetLDAPErrorString(int code);
+
+// Writes "<what>: [<where>] Error 0x<hex> (<decimal>) - <text>\n" to standard
+// output.  With a session, also the server's diagnostic text (or a note that
+// there is none) between blank lines.
+void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where);
+
+// The server's diagnostic text for the session's last operation; empty when
+// there is none.  Returns 0, or the failing ldap_get_option status.
+int GetExtendedError(LDAP* session, std::string& text);
+
+// The two-line report of a failed RootDSE or DN search, on standard error:
+// "LDAP_SEARCH_S: 0x<hex>\nLDAP_SEARCH_S: <text>\n\n".
+void ReportSearchFailure(int code);
