@@ -1,0 +1,398 @@
+#include "AttributeActions.h"
+
+#include "ConsoleOutput.h"
+#include "Diag.h"
+#include "Secrets.h"
+#include "Utf16.h"
+#include "ValueEncoding.h"
+#include "VarExpansion.h"
+#include "pellixstrings.h"
+
+#include <algorithm>
+
+namespace {
+
+void Dbg(const std::string& text) {
+    diag::DebugOut("DEBUG: " + text + "\n");
+}
+
+std::string BareName(const std::string& attribute) {
+    std::size_t hash = attribute.find("##");
+    return hash == std::string::npos ? attribute : attribute.substr(hash + 2);
+}
+
+void IssueWith(const std::string& action, const std::string& detail) {
+    diag::Out("ERROR: Issue with attrib parameter - [" + RedactAction(action) + "]\n");
+    diag::Out(detail);
+}
+
+void WarnIllogical() {
+    diag::Out("WARN: Delete/Clear option illogical for add, ignoring.\n");
+}
+
+enum class Route { Add, Delete, Replace };
+
+// Encodes each non-empty value of a prefixed attribute and appends them to
+// map[bare name].  Returns the first encoder failure; nothing is stored then.
+int MultiBinValueInsOrDel(std::map<std::string, std::vector<Bytes>>& map,
+                          const std::vector<std::string>& values, const std::string& attribute,
+                          const std::string& caller) {
+    std::vector<Bytes> collected;
+    std::string bare = attribute;
+    for (const auto& v : values) {
+        if (v.empty()) continue;
+        std::string attr = attribute;
+        Bytes bytes;
+        int rc = EncodeBinaryAttribs(attr, v, caller, bytes);
+        if (rc != 0) {
+            Dbg("Error in data format.");
+            return rc;
+        }
+        bare = attr;
+        collected.push_back(std::move(bytes));
+    }
+    auto& list = map[bare];
+    list.insert(list.end(), collected.begin(), collected.end());
+    return 0;
+}
+
+void RouteValues(Route route, const std::string& attribute, const std::vector<std::string>& values,
+                 const std::string& action, const ActionOptions& o, ModContainers& c,
+                 ParseResult& result) {
+    const bool prefixed = attribute.find("##") != std::string::npos;
+    if (!prefixed) {
+        if (route == Route::Add)
+            MultiValueInsOrDel(attribute, values, c.add);
+        else if (route == Route::Delete)
+            MultiValueInsOrDel(attribute, values, c.del);
+        else
+            c.replace[attribute] = values.empty() ? std::string() : values.front();
+        return;
+    }
+    if (o.csv || o.adcsv) {
+        if (route == Route::Add)
+            MultiValueInsOrDel(attribute, values, c.deferredAdd);
+        else if (route == Route::Delete)
+            MultiValueInsOrDel(attribute, values, c.deferredDel);
+        else
+            c.deferredReplace[attribute] = values.empty() ? std::string() : values.front();
+        return;
+    }
+    if (attribute.starts_with("sd##") && !o.sdSimple) {
+        const char* key = route == Route::Add ? "ADD" : route == Route::Delete ? "REMOVE" : "MOD";
+        for (const auto& v : values) {
+            Dbg("SD Mod Attrib - [" + attribute + "][" + key + "] with [" + v + "]");
+            c.sdMods[attribute][key].push_back(v);
+        }
+        return;
+    }
+    int rc = 0;
+    if (route == Route::Add) {
+        rc = MultiBinValueInsOrDel(c.binAdd, values, attribute, action);
+    } else if (route == Route::Delete) {
+        rc = MultiBinValueInsOrDel(c.binDel, values, attribute, action);
+    } else {
+        std::string attr = attribute;
+        Bytes bytes;
+        rc = EncodeBinaryAttribs(attr, values.empty() ? std::string() : values.front(), action,
+                                 bytes);
+        if (rc == 0 && !bytes.empty()) c.binReplace[attr] = std::move(bytes);
+    }
+    if (rc != 0 && result.binaryResult == 0) result.binaryResult = rc;
+}
+
+std::vector<std::string> SplitValues(const std::string& value, const std::string& delim) {
+    TokenVector v;
+    GetTokens(value, delim, v, kMaxSplits);
+    return v;
+}
+
+} // namespace
+
+void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::string>& values,
+                        std::map<std::string, std::vector<std::string>>& map) {
+    for (const auto& v : values) {
+        if (v.empty()) continue;
+        Dbg("MV Val Attrib - [" + attribute + "] with [" +
+            (IsSecretAttribute(attribute) ? std::string(kRedacted) : v) + "]");
+        map[attribute].push_back(v);
+    }
+}
+
+bool ExpandDNWArg(const std::string& operation, std::string& attribute, std::string& value) {
+    KELVO_TRACE_SCOPE();
+    const std::string kind = attribute.substr(0, 6);
+    const bool bin = kind == "dnwbin";
+    const bool str = kind == "dnwstr" || kind == "dnwtxt";
+    Dbg("bDNwStr = " + std::string(str ? "1" : "0"));
+    Dbg("bDNwBin = " + std::string(bin ? "1" : "0"));
+    if (!bin && !str) {
+        diag::Out("ERROR: Invalid DNw format [" + attribute + "]\n");
+        return false;
+    }
+    Dbg("Processing DNw*...");
+    attribute = attribute.substr(attribute.find("##") + 2);
+    std::vector<std::string> entries;
+    if (operation == "++" || operation == "--")
+        entries = SplitValues(value, ";");
+    else
+        entries.push_back(value);
+    std::vector<std::string> rewritten;
+    for (const auto& entry : entries) {
+        TokenVector parts;
+        GetXTokens(entry, ":", parts, 2);
+        std::string data = parts[1];
+        std::erase(data, ' ');
+        if (bin && data.size() % 2 != 0) {
+            diag::Out("ERROR: Odd number of HEX characters for [" + attribute + "]. (" +
+                      std::to_string(data.size()) + ") [" + entry + "] [" + data + "]\n");
+            return false;
+        }
+        rewritten.push_back(std::string(bin ? "B:" : "S:") + std::to_string(data.size()) + ":" +
+                            data + ":" + parts[0]);
+    }
+    value = JoinTokens(";", rewritten);
+    Dbg("DNw* attrib: " + attribute);
+    Dbg("DNw* stmp2 : " + value);
+    return true;
+}
+
+ParseResult ParseAttributeActions(const std::vector<std::string>& actions, const ActionOptions& o,
+                                  ModContainers& c) {
+    KELVO_TRACE_SCOPE();
+    ParseResult result;
+    const bool addRun = o.run == ActionRun::Add;
+    for (const auto& action : actions) {
+        TokenVector f;
+        GetTokens(action, o.attrDelim, f, 2);
+        std::size_t n = std::min<std::size_t>(f.size(), 3);
+        f.resize(3);
+        std::string attribute = StrToLower(f[0]);
+        std::string op = StrToLower(f[1]);
+        std::string value = f[2];
+        if (attribute.find("##") != std::string::npos && attribute.starts_with("dnw")) {
+            if (!ExpandDNWArg(op, attribute, value)) result.ok = false;
+        }
+        c.named.push_back(BareName(attribute));
+        if (diag::Debug()) {
+            Dbg("icnt=" + std::to_string(n));
+            Dbg("arg=[" + RedactAction(action) + "]");
+            Dbg("attrib=[" + attribute + "]");
+            Dbg("op=[" + op + "]");
+            Dbg("stmp2=[" + (IsSecretAttribute(attribute) ? std::string(kRedacted) : value) + "]");
+        }
+        if (n <= 1) {
+            IssueWith(action, "ERROR: Missing operation.\n\n");
+            result.ok = false;
+            continue;
+        }
+        if (n == 2) {
+            if (op.find('-') == std::string::npos) {
+                IssueWith(action, "ERROR: Unsupported Op or format - [" + op + "]\n");
+                result.ok = false;
+            } else if (addRun) {
+                WarnIllogical();
+            } else if (attribute == "member" && !o.clearMembers) {
+                diag::Out("ERROR: Issue with modification operation - [" + action + "]\n");
+                diag::Out("ERROR: Clearing member attribute requires -cm\n");
+                result.ok = false;
+            } else {
+                Dbg("Clear Attrib - [" + attribute + "]");
+                c.clears.push_back(attribute);
+            }
+            continue;
+        }
+        if (op.empty()) {
+            if (addRun) {
+                Dbg("Add attrib");
+                RouteValues(Route::Add, attribute, {value}, action, o, c, result);
+            } else {
+                RouteValues(Route::Replace, attribute, {value}, action, o, c, result);
+            }
+        } else if (op == "+") {
+            Dbg("MV Add (++)");
+            RouteValues(Route::Add, attribute, {value}, action, o, c, result);
+        } else if (op == "-") {
+            if (addRun) {
+                WarnIllogical();
+                continue;
+            }
+            Dbg("Delete");
+            RouteValues(Route::Delete, attribute, {value}, action, o, c, result);
+        } else if (op == "++" || op == "+-") {
+            RouteValues(Route::Add, attribute, SplitValues(value, o.valueDelim), action, o, c,
+                        result);
+            if (op == "+-") {
+                Dbg("MV Clear/Add");
+                c.clears.push_back(attribute);
+            }
+        } else if (op == "--") {
+            if (addRun) {
+                WarnIllogical();
+                continue;
+            }
+            Dbg("MV Delete");
+            RouteValues(Route::Delete, attribute, SplitValues(value, o.valueDelim), action, o, c,
+                        result);
+        } else {
+            IssueWith(action, "ERROR: Unsupported Op or format - [" + op + "]\n");
+            result.ok = false;
+        }
+    }
+    return result;
+}
+
+namespace {
+
+// unicodePwd travels as the quoted password in UTF-16LE.
+Bytes PasswordValue(const std::string& password) {
+    std::string quoted = password.starts_with('"') ? password : "\"" + password + "\"";
+    return Utf8ToUtf16LE(quoted);
+}
+
+bool ExpandIf(bool expand, const std::string& in, std::string& out) {
+    if (!expand) {
+        out = in;
+        return true;
+    }
+    return VarExpansionSingle(in, out);
+}
+
+void LogMod(const std::string& text) {
+    LogLine(text);
+}
+
+std::string Shown(const std::string& attribute, const std::string& value) {
+    return IsSecretAttribute(attribute) ? std::string(kRedacted) : value;
+}
+
+} // namespace
+
+BuildResult BuildModifications(const ModContainers& c, const BuildOptions& options, bool asAdd,
+                               ModList& out) {
+    KELVO_TRACE_SCOPE();
+    BuildResult result;
+    bool passwordChange = false;
+    bool passwordWarned = false;
+    auto warnPassword = [&] {
+        if (!options.encrypted && !passwordWarned) {
+            diag::Out("WARN: Setting unicodePwd requires encryption. You may need -ssl or "
+                      "-optenc.\n");
+        }
+        passwordWarned = true;
+    };
+    const int addOp = LDAP_MOD_ADD;
+    auto op = [&](int wanted) { return asAdd ? addOp : wanted; };
+    auto fail = [&](const std::string& value) {
+        result.ok = false;
+        result.error = "ERROR: Couldn't expand dynamic string [" + value + "]";
+        return result;
+    };
+
+    for (const auto& name : c.clears) {
+        out.AddClear(op(LDAP_MOD_DELETE), name);
+        LogMod("MOD: LDAP_MOD_DELETE -" + name);
+    }
+    for (const auto& [name, values] : c.del) {
+        if (name == "unicodepwd") {
+            passwordChange = true;
+            warnPassword();
+            out.AddBinary(op(LDAP_MOD_DELETE), name, {PasswordValue(values.front())});
+            LogMod("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
+            continue;
+        }
+        out.AddStrings(op(LDAP_MOD_DELETE), name, values);
+        for (const auto& v : values)
+            LogMod("MOD: LDAP_MOD_DELETE -" + name + " :: " + Shown(name, v));
+    }
+    for (const auto& [name, raw] : c.replace) {
+        std::string value;
+        if (!ExpandIf(options.expand, raw, value)) return fail(raw);
+        if (name == "unicodepwd") {
+            warnPassword();
+            if (raw.find("{{*rnd*") != std::string::npos) result.generatedPassword = value;
+            out.AddBinary(op(passwordChange ? LDAP_MOD_ADD : LDAP_MOD_REPLACE), name,
+                          {PasswordValue(value)});
+            LogMod(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
+                   " | LDAP_MOD_BVALUES - " + name);
+            continue;
+        }
+        out.AddStrings(op(LDAP_MOD_REPLACE), name, {value});
+        LogMod("MOD: LDAP_MOD_REPLACE - " + name + " :: " + Shown(name, value));
+    }
+    for (const auto& [name, raws] : c.add) {
+        std::vector<std::string> values;
+        for (const auto& raw : raws) {
+            std::string v;
+            if (!ExpandIf(options.expand, raw, v)) return fail(raw);
+            values.push_back(std::move(v));
+        }
+        if (name == "unicodepwd") {
+            warnPassword();
+            LogMod("WARN: unicodepwd:+:password specified, should be unicodepwd::password");
+            Dbg("unicodePwd, redirection, should be unicode::password,special handling...");
+            if (raws.front().find("{{*rnd*") != std::string::npos)
+                result.generatedPassword = values.front();
+            out.AddBinary(op(passwordChange ? LDAP_MOD_ADD : LDAP_MOD_REPLACE), name,
+                          {PasswordValue(values.front())});
+            LogMod(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
+                   " | LDAP_MOD_BVALUES - " + name);
+            continue;
+        }
+        out.AddStrings(op(LDAP_MOD_ADD), name, values);
+        for (const auto& v : values)
+            LogMod("MOD: LDAP_MOD_ADD -" + name + " :: " + Shown(name, v));
+    }
+    for (const auto& [name, values] : c.binDel) {
+        out.AddBinary(op(LDAP_MOD_DELETE), name, values);
+        LogMod("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
+    }
+    for (const auto& [name, value] : c.binReplace) {
+        out.AddBinary(op(LDAP_MOD_REPLACE), name, {value});
+        LogMod("MOD: LDAP_MOD_REPLACE | LDAP_MOD_BVALUES - " + name);
+    }
+    for (const auto& [name, values] : c.binAdd) {
+        out.AddBinary(op(LDAP_MOD_ADD), name, values);
+        LogMod("MOD: LDAP_MOD_ADD | LDAP_MOD_BVALUES - " + name);
+    }
+    return result;
+}
+
+int ResolveSdMods(ModContainers& c) {
+    KELVO_TRACE_SCOPE();
+    for (const auto& [attribute, ops] : c.sdMods) {
+        for (const auto& [op, values] : ops) {
+            if (values.size() > 1) {
+                diag::Out("DEBUGDEBUG:\n");
+                diag::Out("DEBUGDEBUG: No clue how to handle multivalues for SD yet.\n");
+                diag::Out("DEBUGDEBUG: OPT= " + op + "\n");
+                diag::Out("DEBUGDEBUG: ATTR = " + attribute + "\n");
+                for (const auto& v : values)
+                    diag::Out("  VAL = " + v + "\n");
+                diag::Out("DEBUGDEBUG:\n");
+                return -99;
+            }
+            std::string value = values.front();
+            if (value.find('{') != std::string::npos) {
+                std::string expanded;
+                if (!VarExpansionSingle(value, expanded)) {
+                    diag::Out("ERROR: Couldn't expand dynamic string [" + value + "]\n");
+                    return -10021;
+                }
+                value = expanded;
+            }
+            std::string attr = attribute;
+            Bytes bytes;
+            if (int rc = EncodeBinaryAttribs(attr, value, "SD modification", bytes); rc != 0)
+                return rc;
+            if (bytes.empty()) continue; // -sdwhatif: shown, not sent
+            if (op == "MOD")
+                c.binReplace[attr] = std::move(bytes);
+            else if (op == "ADD")
+                c.binAdd[attr].push_back(std::move(bytes));
+            else
+                c.binDel[attr].push_back(std::move(bytes));
+        }
+    }
+    return 0;
+}

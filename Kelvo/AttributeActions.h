@@ -1,0 +1,79 @@
+// Attribute actions ("attribute:operation:values") turned into the sorted
+// containers of pending changes, and those containers into the modification
+// array of one request.
+#pragma once
+
+#include "ModList.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct ModContainers {
+    std::vector<std::string> named;  // bare names in action order, duplicates kept
+    std::vector<std::string> clears; // action order, duplicates kept
+    std::map<std::string, std::string> replace;
+    std::map<std::string, std::vector<std::string>> add;
+    std::map<std::string, std::vector<std::string>> del;
+    std::map<std::string, Bytes> binReplace;
+    std::map<std::string, std::vector<Bytes>> binAdd;
+    std::map<std::string, std::vector<Bytes>> binDel;
+    // CSV modes: prefixed attributes, encoded per row.
+    std::map<std::string, std::string> deferredReplace;
+    std::map<std::string, std::vector<std::string>> deferredAdd;
+    std::map<std::string, std::vector<std::string>> deferredDel;
+    // Descriptor edits: attribute -> "MOD"/"ADD"/"REMOVE" -> SDDL texts.
+    std::map<std::string, std::map<std::string, std::vector<std::string>>> sdMods;
+    // Descriptor parts being set (owner 1, group 2, DACL 4, SACL 8); 0 = none.
+    std::uint32_t sdFlags = 0;
+    bool sdFlagsRequested = false;
+};
+
+enum class ActionRun { Update, Add, Other };
+
+struct ActionOptions {
+    std::string attrDelim = ":";
+    std::string valueDelim = ";";
+    ActionRun run = ActionRun::Update;
+    bool clearMembers = false; // -cm
+    bool sdSimple = false;     // -sdsimple
+    bool csv = false;
+    bool adcsv = false;
+};
+
+struct ParseResult {
+    bool ok = true;
+    int binaryResult = 0; // first encoder failure
+};
+
+// Parses every action in order (all are parsed even after an error).
+ParseResult ParseAttributeActions(const std::vector<std::string>& actions,
+                                  const ActionOptions& options, ModContainers& out);
+
+// Rewrites a DN-with-binary / DN-with-string action in place.
+bool ExpandDNWArg(const std::string& operation, std::string& attribute, std::string& value);
+
+// Appends each non-empty value to map[attribute].
+void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::string>& values,
+                        std::map<std::string, std::vector<std::string>>& map);
+
+struct BuildOptions {
+    bool expand = false;    // -expand: values pass through {{...}} expansion
+    bool encrypted = false; // the session is protected (TLS or SASL sealing)
+};
+
+struct BuildResult {
+    bool ok = true;                // false: a value could not be expanded
+    std::string generatedPassword; // a {{*rnd*}} password, shown per object
+    std::string error;
+};
+
+// Builds the modification array of an update (or, with `asAdd`, of an add,
+// where every record is an add).
+BuildResult BuildModifications(const ModContainers& c, const BuildOptions& options, bool asAdd,
+                               ModList& out);
+
+// Turns the descriptor edits into binary values (replace, add, delete).
+// Returns 0, -99 for several texts on one operation, or the encoder's code.
+int ResolveSdMods(ModContainers& c);

@@ -1,0 +1,71 @@
+// Everything Kelvo shows besides per-request results: banner, help dispatch,
+// usage file, version block, switch dump, log file, progress in the terminal
+// title, pause and elapsed timers.
+#pragma once
+
+#include "HelpText.h"
+#include "SwitchParser.h"
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+
+// Start-up banner: to standard output when standard error is redirected,
+// otherwise to standard error.
+void Banner();
+
+// Writes the help text of `mode` to standard output, or to `usageFile` when
+// the -gui switch asked for one.  Returns the exit code (always 1).
+int Usage(HelpMode mode, bool toFile, const std::string& usageFile);
+// Name of the usage file for an empty -gui value.
+std::string DefaultUsageFileName();
+
+// Prints the short usage hint; returns the exit code 1.
+int UsageHint();
+
+// The -appver block; returns 0.
+int VersionBlock(const std::string& programPath);
+
+// "Selected Switches" / "Selected Attributes" dump (-po, -d, log header).
+std::string SelectedText(const SwitchParser& parser, std::string_view prefix);
+
+// Prints "\nPress Enter to Continue..." and waits, when both standard input
+// and standard output are terminals and -pause was given.
+void Pause();
+
+// The log file.  Lines are written as given, each followed by a line end.
+class LogWriter {
+  public:
+    bool Open(const std::string& name, bool append);
+    bool IsOpen() const { return open_; }
+    void WriteLine(std::string_view text);
+    void Close();
+    ~LogWriter() { Close(); }
+
+  private:
+    std::ofstream file_;
+    bool open_ = false;
+};
+LogWriter& Log();
+// Writes a line when the log is open.
+inline void LogLine(std::string_view text) {
+    if (Log().IsOpen()) Log().WriteLine(text);
+}
+
+// Progress in the terminal title.
+void SaveTitle();
+void RestoreTitle();
+void Progress(double percent, char character);
+
+// Named elapsed timers in milliseconds.
+class Timers {
+  public:
+    void Start(const std::string& name);
+    std::uint64_t Stop(const std::string& name);
+    double Seconds(const std::string& name);
+
+  private:
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> timers_;
+};

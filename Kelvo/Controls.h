@@ -1,0 +1,50 @@
+// Server controls sent with a request, owned together with their values.
+#pragma once
+
+#include "ModList.h"
+
+#include <ldap.h>
+
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr std::size_t kMaxControls = 10;
+
+namespace oid {
+inline constexpr std::string_view kPermissiveModify = "1.2.840.113556.1.4.1413";
+inline constexpr std::string_view kPolicyHints = "1.2.840.113556.1.4.2239";
+inline constexpr std::string_view kSdFlags = "1.2.840.113556.1.4.801";
+inline constexpr std::string_view kShowDeleted = "1.2.840.113556.1.4.417";
+inline constexpr std::string_view kShowDeactivatedLink = "1.2.840.113556.1.4.2065";
+inline constexpr std::string_view kShowRecycled = "1.2.840.113556.1.4.2064";
+inline constexpr std::string_view kVerifyName = "1.2.840.113556.1.4.1338";
+inline constexpr std::string_view kTreeDelete = "1.2.840.113556.1.4.805";
+inline constexpr std::string_view kCrossDomMove = "1.2.840.113556.1.4.521";
+} // namespace oid
+
+class ControlList {
+  public:
+    ControlList() = default;
+    ControlList(const ControlList&) = delete;
+    ControlList& operator=(const ControlList&) = delete;
+
+    // Adds a critical control and writes `logLine` to the log.  False when
+    // the list is full.
+    bool Add(std::string_view oid, const Bytes& value, std::string_view logLine);
+    // NULL-terminated array, or nullptr when the list is empty.
+    LDAPControl** Array();
+    std::size_t Count() const { return controls_.size(); }
+    bool Has(std::string_view oid) const;
+
+  private:
+    std::deque<std::string> oids_;
+    std::deque<Bytes> values_;
+    std::deque<LDAPControl> controls_;
+    std::vector<LDAPControl*> pointers_;
+};
+
+// BER encodings of control values.
+Bytes BerInt(int value);                            // "{i}"
+Bytes BerIntOctets(int value, const Bytes& octets); // "{io}"

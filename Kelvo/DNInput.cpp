@@ -1,0 +1,443 @@
+#include "DNInput.h"
+
+#include "ConsoleOutput.h"
+#include "Diag.h"
+#include "LDAPFuncs.h"
+#include "Platform.h"
+#include "Secrets.h"
+#include "SwitchTable.h"
+#include "pellixstrings.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+LineReader::LineReader(std::FILE* f) : f_(f), buffer_(kLineBufferSize + 1) {}
+
+int LineReader::Peek() {
+    if (!f_) return EOF;
+    int c = std::fgetc(f_);
+    if (c != EOF) std::ungetc(c, f_);
+    return c;
+}
+
+bool LineReader::Next(std::string& line, bool& overlong) {
+    overlong = false;
+    if (!f_) return false;
+    if (!std::fgets(buffer_.data(), static_cast<int>(buffer_.size()), f_)) return false;
+    std::size_t len = std::strlen(buffer_.data());
+    if (len == buffer_.size() - 1 && buffer_[len - 1] != '\n') {
+        // Too long for the buffer: drop the rest of this line too.
+        int c;
+        while ((c = std::fgetc(f_)) != EOF && c != '\n') {
+        }
+        overlong = true;
+        line.clear();
+        return true;
+    }
+    line.assign(buffer_.data(), len);
+    return true;
+}
+
+namespace {
+
+constexpr std::string_view kGuidChars = "\"-ABCDEFabcdef0123456789";
+constexpr std::string_view kHexChars = "ABCDEFabcdef0123456789";
+
+bool OnlyChars(std::string_view text, std::string_view set) {
+    return std::all_of(text.begin(), text.end(),
+                       [&](char c) { return set.find(c) != std::string_view::npos; });
+}
+
+bool SkipNoise(std::string_view line) {
+    // Diagnostic lines that the companion query tool writes into its output.
+    static constexpr std::string_view kNoise[] = {"Visual Leak Detector", "STDIN",
+                                                  "Best Match of:", "REFERRAL:"};
+    for (auto n : kNoise)
+        if (line.starts_with(n)) return true;
+    return false;
+}
+
+void LogConversion(std::string_view where, const std::string& kind, const std::string& dn) {
+    LogLine("[" + std::string(where) + "] Converted " + kind + " to " + kind + " DN: " + dn);
+}
+
+// In a redirect mode a text that is not a DN may still be a SID or GUID value.
+bool RedirectValueToDN(const std::string& text, std::string& out, std::string& kind) {
+    if (text.starts_with("S-")) {
+        out = "<SID=" + text + ">";
+        kind = "SID";
+        return true;
+    }
+    if (text.size() == 38 && text.front() == '{' && text[37] == '}') {
+        out = "<GUID=" + text.substr(1, 36) + ">";
+        kind = "GUID";
+        return true;
+    }
+    if (text.size() == 32 && OnlyChars(text, kHexChars)) {
+        out = "<GUID=" + text + ">";
+        kind = "GUID";
+        return true;
+    }
+    return false;
+}
+
+void TrimLog(std::string_view debugText, std::string_view logText) {
+    diag::DebugOut(debugText);
+    LogLine(logText);
+}
+
+void TrimWorkingSet() {
+    TrimLog("DEBUG: Trimming...\n", "INFO: Trimming...");
+    if (platform::TrimWorkingSet())
+        TrimLog("DEBUG: Trimmed workingset...\n", "INFO: Trimmed workingset...");
+    else
+        TrimLog("DEBUG: Couldn't trim workingset size...\n",
+                "WARN: Couldn't trim workingset size...");
+}
+
+char FirstOr(const std::string& s, char fallback) {
+    return s.empty() ? fallback : s.front();
+}
+
+void ApplyCsvDefaults(RunSettings& settings, CsvSettings& csv) {
+    csv.delim = FirstOr(settings.csvDelim, ',');
+    csv.mvDelim = FirstOr(settings.csvMvDelim, ';');
+    csv.quote = FirstOr(settings.csvQuote, '"');
+}
+
+void ReadAdcsvMarker(const std::string& line, RunSettings& settings, TargetInput& input) {
+    settings.adcsv = true;
+    TokenVector f;
+    GetXTokens(line, "~~~ADCSV~~~", f, 50);
+    auto& a = input.csv.adcsv;
+    settings.csvDelim = f[2];
+    settings.csvMvDelim = f[3];
+    settings.csvQuote = f[4];
+    a.host = f[5];
+    a.port = f[6];
+    a.user = f[7];
+    a.password = f[8];
+    a.simple = !f[9].empty();
+    a.hh = f[10];
+    a.url = f[11];
+    a.ssl = !f[12].empty();
+    ApplyCsvDefaults(settings, input.csv.settings);
+    if (diag::Debug()) {
+        diag::Out("DEBUG: ADCSV [" + line + "]\n");
+        diag::Out("DEBUG: ADCSV Values:\n");
+        diag::Out(std::string("DEBUG:   delim    = ") + input.csv.settings.delim + "\n");
+        diag::Out(std::string("DEBUG:   mvdelim  = ") + input.csv.settings.mvDelim + "\n");
+        diag::Out(std::string("DEBUG:   quote    = ") + input.csv.settings.quote + "\n");
+        diag::Out("DEBUG:   host     = " + a.host + "\n");
+        diag::Out("DEBUG:   port     = " + a.port + "\n");
+        diag::Out("DEBUG:   user     = " + a.user + "\n");
+        diag::Out("DEBUG:   password = " + RedactValue("up", a.password) + "\n");
+        diag::Out("DEBUG:   simple   = " + std::string(a.simple ? "1" : "0") + "\n");
+        diag::Out("DEBUG:   hh       = " + a.hh + "\n");
+        diag::Out("DEBUG:   url      = " + a.url + "\n");
+        diag::Out("DEBUG:   ssl      = " + std::string(a.ssl ? "1" : "0") + "\n");
+    }
+}
+
+void ListCsv(const TargetInput& input, const std::vector<std::string>& dns) {
+    const bool debug = diag::Debug();
+    if (!debug && !Log().IsOpen()) return;
+    if (debug) diag::Out("DEBUG: CSV HEADER INFO\n");
+    LogLine("CSV HEADER INFO");
+    for (std::size_t i = 0; i < input.csv.headerFields.size(); ++i) {
+        std::string l = "    " + std::to_string(i) + ": " + input.csv.headerFields[i];
+        if (debug) diag::Out("DEBUG: " + l + "\n");
+        LogLine(l);
+    }
+    if (debug) diag::Out("DEBUG: CSV RECORDS\n");
+    LogLine("CSV RECORDS");
+    for (const auto& [key, row] : input.csv.records) {
+        if (debug) diag::Out("DEBUG:    DN: " + key + "\n");
+        LogLine("     DN: " + key);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            std::string name =
+                i < input.csv.headerFields.size() ? input.csv.headerFields[i] : std::to_string(i);
+            std::string l = "        " + name + ": " + JoinTokens(";", row[i]);
+            if (IsSecretAttribute(name)) l = "        " + name + ": " + std::string(kRedacted);
+            if (debug) diag::Out("DEBUG: " + l + "\n");
+            LogLine(l);
+        }
+    }
+    (void)dns;
+}
+
+} // namespace
+
+bool SidGuidToDN(const std::string& text, std::string& out, std::string& kind) {
+    if (text.starts_with("S-") || text.starts_with("\"S-")) {
+        out = "<SID=" + StripQuotes(text) + ">";
+        kind = "SID";
+        return true;
+    }
+    if (text.size() == 38 && text.front() == '{' && text[37] == '}') {
+        out = "<GUID=" + text.substr(1, 36) + ">";
+        kind = "GUID";
+        return true;
+    }
+    if (text.size() == 40 && text.starts_with("\"{") && text[38] == '}') {
+        out = "<GUID=" + text.substr(2, 36) + ">";
+        kind = "GUID";
+        return true;
+    }
+    if ((text.size() == 36 || text.size() == 38) && OnlyChars(text, kGuidChars)) {
+        out = "<GUID=" + StripQuotes(text) + ">";
+        kind = "GUID";
+        return true;
+    }
+    return false;
+}
+
+void ReadHintLine(SwitchParser& parser, LineReader& in, TargetInput& input) {
+    KELVO_TRACE_SCOPE();
+    if (in.Peek() != '~') return;
+    diag::DebugOut("DEBUG: WE MAY BE IN HINT MODE\n");
+    std::string line;
+    bool overlong = false;
+    if (!in.Next(line, overlong)) return;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    if (line.size() > 512) line.resize(512);
+    if (line.find("~~~X") == std::string::npos) {
+        diag::DebugOut("DEBUG: NOT HINT MODE\n");
+        input.pendingFirstLine = line;
+        return;
+    }
+    diag::DebugOut("DEBUG: DEFINITELY HINT MODE\n");
+    TokenVector tokens;
+    GetTokens(line, "~~~X~~~", tokens);
+    static constexpr std::string_view kHintSwitches[] = {sw::h,      sw::p,  sw::u,   sw::up,
+                                                         sw::simple, sw::hh, sw::url, sw::ssl};
+    for (std::size_t i = 1; i <= 8 && i < tokens.size(); ++i) {
+        if (tokens[i].empty()) continue;
+        const auto name = kHintSwitches[i - 1];
+        const bool noValue = name == sw::simple || name == sw::ssl;
+        parser.SetValue(name, noValue ? std::string() : tokens[i]);
+    }
+}
+
+std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
+                                  LineReader& stdinReader, TargetInput& input) {
+    KELVO_TRACE_SCOPE();
+    const auto& g = Globals();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> csvFile(nullptr, &std::fclose);
+    LineReader* reader = &stdinReader;
+    std::unique_ptr<LineReader> fileReader;
+    if (g.stdinRedirected) {
+        diag::DebugOut("DEBUG: Reading in STDIN...\n");
+    } else {
+        if (settings.csvFile.empty()) {
+            diag::Out("ERROR: \n");
+            diag::Out("ERROR: No Base specified and not redirecting input.\n");
+            diag::Out("ERROR: \n");
+            return UsageHint();
+        }
+        if (std::uint32_t err = platform::FileAttributesError(settings.csvFile); err != 0) {
+            diag::Out("ERR: Couldn't open file [" + settings.csvFile +
+                      "]:" + platform::SystemErrorText(err) + "\n");
+            diag::Out(kDidNotComplete);
+            return static_cast<int>(err);
+        }
+        diag::DebugOut("DEBUG: Opening CSV file:" + settings.csvFile + "\n");
+        csvFile.reset(std::fopen(settings.csvFile.c_str(), "r"));
+        if (!csvFile) {
+            diag::Out("ERR: Couldn't open CSV file - " + settings.csvFile + "\n");
+            diag::Out(kDidNotComplete);
+            return -1;
+        }
+        fileReader = std::make_unique<LineReader>(csvFile.get());
+        reader = fileReader.get();
+    }
+    if (settings.csvDelim.empty()) settings.csvDelim = ",";
+    if (settings.csvMvDelim.empty()) settings.csvMvDelim = ";";
+    if (settings.csvQuote.empty()) settings.csvQuote = "\"";
+    if (parser.IsSwitch(sw::vtsv)) {
+        settings.csvDelim = "\t";
+        settings.csvMvDelim = "|";
+        settings.csvQuote = "\"";
+    }
+    ApplyCsvDefaults(settings, input.csv.settings);
+
+    if (!settings.csv && !settings.adcsv && input.pendingFirstLine.empty() &&
+        parser.ArgContains("ntsecuritydescriptor")) {
+        settings.csv = true;
+        input.dsq = true;
+        input.pendingFirstLine = "\"dn\",\"\"";
+        input.addQuote = reader->Peek() != '"';
+        diag::DebugOut("DEBUG: bDSQCSV         = 1\n");
+        diag::DebugOut(std::string("DEBUG: bDSQCSVAddQuote = ") + (input.addQuote ? "1" : "0") +
+                       "\n");
+    }
+
+    const bool redirect = settings.redirect != RedirectKind::None;
+    const std::uint32_t dotInterval = settings.dotInterval == 0 ? 1000 : settings.dotInterval;
+    std::vector<std::string> collected;
+    bool headerSeen = false;
+    bool firstLine = true;
+    std::uint64_t lineCount = 0;
+    std::string line;
+    const bool replaceDN = parser.IsSwitch(sw::replacedn);
+    for (;;) {
+        bool overlong = false;
+        bool fromPending = false;
+        if (!input.pendingFirstLine.empty()) {
+            line = input.pendingFirstLine;
+            input.pendingFirstLine.clear();
+            fromPending = true;
+        } else if (!reader->Next(line, overlong)) {
+            break;
+        }
+        if (lineCount > 0 && lineCount % dotInterval == 0) diag::Out(".");
+        ++lineCount;
+        if (firstLine && !fromPending) {
+            firstLine = false;
+            if ((!line.empty() && static_cast<unsigned char>(line[0]) == 0xFF) ||
+                (line.size() > 1 && static_cast<unsigned char>(line[1]) == 0xFF)) {
+                diag::Out("\n");
+                diag::Out("ERROR:\n");
+                diag::Out("ERROR: UNICODE input not supported\n");
+                diag::DebugOut("DEBUG: [" + line + "]");
+                diag::Out("ERROR:\n");
+                return -1;
+            }
+        }
+        firstLine = false;
+        if (diag::Debug())
+            diag::Out("DEBUG:   READ: [" + std::to_string(line.size()) + "] " + line +
+                      (line.ends_with('\n') ? "" : "\n"));
+        if (overlong || line.empty() || line[0] == '\0' || line[0] == '\n' || line[0] == ' ' ||
+            line[0] == '#')
+            continue;
+        line = TrimWhite(line);
+        if (line.empty() || SkipNoise(line)) continue;
+
+        if (line.find("~~~ADCSV") != std::string::npos) {
+            ReadAdcsvMarker(line, settings, input);
+            continue;
+        }
+        if (input.addQuote && !fromPending) line = settings.csvQuote + line + settings.csvQuote;
+        const bool csvMode = settings.csv || settings.adcsv;
+        if (!csvMode && !settings.relativeBase.empty() && !redirect)
+            line = settings.relativeBase + "," + StripQuotes(line);
+
+        std::string converted, kind;
+        if (SidGuidToDN(line, converted, kind)) {
+            line = converted;
+            LogConversion("main", kind, line);
+        }
+
+        std::string dn = line;
+        CsvLine row;
+        if (csvMode) {
+            if (!headerSeen) {
+                headerSeen = true;
+                diag::TraceOut("DEBUG: HEADER: [" + line + "]\n");
+                if (settings.adcsv) settings.expand = true;
+                CsvLine header;
+                if (!ParseCSVLine(StrToLower(line), input.csv.settings, header)) {
+                    diag::Out("\nERROR: CSV Unpack Failure - " + line);
+                    Pause();
+                    return -999;
+                }
+                input.csv.CreateCSVHeaderMap(header);
+                continue;
+            }
+            if (!ParseCSVLine(line, input.csv.settings, row) || row.empty() ||
+                row.front().empty()) {
+                diag::Out("\nERROR: CSV Unpack Failure - " + line);
+                Pause();
+                return -999;
+            }
+            dn = row.front().front();
+            if (!settings.relativeBase.empty() && !redirect) {
+                dn = settings.relativeBase + "," + StripQuotes(dn, input.csv.settings.quote);
+                row.front().front() = dn;
+            }
+        }
+        if (input.baseForEveryRow) {
+            dn = settings.baseDN;
+            if (!row.empty()) row.front().front() = dn;
+        }
+        if (!replaceDN && !DNCheck(dn)) {
+            std::string value, vkind;
+            if (redirect && RedirectValueToDN(dn, value, vkind)) {
+                dn = value;
+                LogConversion("stdinredirect", vkind, dn);
+            } else {
+                diag::Out("ERROR: BAD DN Format (" + dn + ")\n");
+                continue;
+            }
+        }
+        dn = EscapeValueQuotes(StripQuotes(dn, csvMode ? input.csv.settings.quote : '"'));
+        if (csvMode) {
+            if (!row.empty()) row.front().front() = dn;
+            input.csv.records[input.csv.SetCSVKey(dn)] = std::move(row);
+        }
+        collected.push_back(std::move(dn));
+    }
+    if (lineCount >= dotInterval) diag::Out("\n");
+    input.stdinConsumed = reader == &stdinReader;
+
+    if (redirect) {
+        const std::string& attr = settings.redirectAttr;
+        if (settings.redirect == RedirectKind::Replace) parser.AddArg(attr + ":-");
+        const std::string op = settings.redirect == RedirectKind::Remove ? ":-:" : ":+:";
+        for (const auto& d : collected) {
+            std::string arg = attr + op + d;
+            diag::DebugOut("DEBUG:    STDIN Redirect Opt = " + arg + "\n");
+            parser.AddArg(arg);
+        }
+    } else {
+        input.targets = std::move(collected);
+    }
+    if (settings.csv || settings.adcsv) ListCsv(input, input.targets);
+    return std::nullopt;
+}
+
+void SortAndTrim(const SwitchParser& parser, std::vector<std::string>& targets) {
+    KELVO_TRACE_SCOPE();
+    if (targets.size() >= 2) {
+        if (parser.IsSwitch(sw::stdinsort)) {
+            SortDNs(parser.GetValue(sw::stdinsort), targets);
+            if (diag::Trace())
+                for (const auto& dn : targets)
+                    diag::Out("DEBUG: SORTED DNLIST: " + dn + "\n");
+        } else if (parser.IsSwitch(sw::stdinsortreverse)) {
+            SortDNs("reverse", targets);
+            if (diag::Trace())
+                for (const auto& dn : targets)
+                    diag::Out("DEBUG: RSORTED DNLIST: " + dn + "\n");
+        }
+    }
+    if (parser.IsSwitch(sw::trim) || targets.size() > 20000) TrimWorkingSet();
+}
+
+std::optional<int> ApplyLimits(std::vector<std::string>& targets, const RunSettings& settings) {
+    KELVO_TRACE_SCOPE();
+    if (!Globals().quiet) diag::Out("DN Count: " + std::to_string(targets.size()) + "\n");
+    if (targets.empty()) {
+        diag::Out("\n");
+        diag::Out("No object DNs to update.\n\n");
+        diag::Out("The command completed successfully.\n\n");
+        return 0;
+    }
+    if (settings.upto != 0 && settings.upto < targets.size()) {
+        diag::Out("More DNs than -UpTo specified: " + std::to_string(settings.upto) + "\n");
+        diag::Out("Trimming list to specified size.\n\n");
+        targets.resize(settings.upto);
+    }
+    if (targets.size() > settings.safety) {
+        diag::Out("\n");
+        diag::Out("More DNs than allowed for by safety setting of " +
+                  std::to_string(settings.safety) + "\n");
+        diag::Out("Use safety parameter to specify larger safety size.\n\n");
+        diag::Out("The command did not complete successfully.\n\n");
+        return -1;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,139 @@
+#include "SwitchTable.h"
+
+#include "Diag.h"
+#include "Platform.h"
+#include "RunState.h"
+#include "Secrets.h"
+#include "pellixstrings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+const std::vector<std::string>& SwitchDeclarations() {
+    static const std::vector<std::string> decls = {
+#define KELVO_SWITCH_DECL(id, decl) std::string(decl),
+        KELVO_SWITCHES(KELVO_SWITCH_DECL)
+#undef KELVO_SWITCH_DECL
+    };
+    return decls;
+}
+
+namespace {
+
+// Environment variables cannot hold an empty value: "{~}" stands for one.
+std::string EmptyMarker(std::string value) {
+    return value == "{~}" ? std::string() : value;
+}
+
+// Removes every occurrence of `prefix` (compared without regard to case).
+std::string RemovePrefixes(std::string_view name, std::string_view prefix) {
+    std::string out;
+    std::string lower = StrToLower(name);
+    std::size_t pos = 0;
+    while (pos < name.size()) {
+        if (!prefix.empty() && lower.compare(pos, prefix.size(), prefix) == 0) {
+            pos += prefix.size();
+            continue;
+        }
+        out.push_back(name[pos++]);
+    }
+    return out;
+}
+
+} // namespace
+
+bool ReadEnv(std::string prefix, SwitchParser& parser, const std::vector<std::string>& environment,
+             bool debug) {
+    KELVO_TRACE_SCOPE();
+    prefix = StrToLower(prefix);
+    if (prefix.find('-') == std::string::npos && prefix.find('_') == std::string::npos)
+        prefix += '-';
+    int count = 0;
+    for (const auto& entry : environment) {
+        if (!IStartsWith(entry, prefix)) continue;
+        if (debug) diag::Out("DEBUG: ENVVAR: " + RedactEnvEntry(entry) + "\n");
+        std::size_t eq = entry.find('=');
+        std::string name = StrToLower(RemovePrefixes(entry.substr(0, eq), prefix));
+        std::string value = eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+        if (name == "props" || value.empty()) {
+            if (debug) diag::Out("DEBUG: Setting props\n");
+            TokenVector pieces;
+            GetTokens(value, " ", pieces);
+            for (const auto& piece : pieces) {
+                if (piece.empty()) continue;
+                if (debug) diag::Out("DEBUG:     " + piece + "\n");
+                parser.AddArg(piece);
+            }
+            continue;
+        }
+        if (debug) diag::Out("DEBUG: Checking " + name + "\n");
+        if (parser.IsSwitch(name)) continue;
+        value = EmptyMarker(value);
+        parser.SetValue(name, value);
+        if (debug) diag::Out("DEBUG:   Adding " + name + RedactValue(name, value) + "\n");
+        ++count;
+    }
+    return count > 0;
+}
+
+std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& parser,
+                         bool required) {
+    KELVO_TRACE_SCOPE();
+    if (std::uint32_t err = platform::FileAttributesError(fileName); err != 0) {
+        if (!required) return 0;
+        diag::Out("ERR: Couldn't open file [" + fileName + "]:" + platform::SystemErrorText(err) +
+                  "\n");
+        return err;
+    }
+    if (debug) diag::Out("DEBUG: Opening file:" + fileName + "\n");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "r"),
+                                                         &std::fclose);
+    if (!file) {
+        if (!required) return 0;
+        diag::Out("ERR: Couldn't open file - " + fileName + "\n");
+        diag::Out("\nThe command did not complete successfully.\n\n");
+        return -1;
+    }
+    std::vector<std::string> lines;
+    std::string buffer(kLineBufferSize + 1, '\0');
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), file.get())) {
+        std::string line(buffer.c_str());
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    if (debug) diag::Out("DEBUG: Applying lines\n");
+    for (const auto& line : lines) {
+        if (debug) diag::Out("DEBUG:    " + RedactSwitchLine(line) + "\n");
+        if (line.empty()) continue;
+        if (line.front() == '-' || line.front() == '/') {
+            std::string rest = line.substr(1);
+            std::size_t sp = rest.find(' ');
+            std::string name = StrToLower(rest.substr(0, sp));
+            std::string value = sp == std::string::npos ? std::string() : rest.substr(sp + 1);
+            if (debug)
+                diag::Out("DEBUG:        [" + name + " : " + RedactValue(name, value) + "]\n");
+            if (parser.IsSwitch(name)) continue;
+            value = EmptyMarker(value);
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+                if (debug)
+                    diag::Out("DEBUG: Stripping quotes [" + RedactValue(name, value) + "]\n");
+                value = value.substr(1, value.size() - 2);
+                if (debug)
+                    diag::Out("DEBUG: Stripped  quotes [" + RedactValue(name, value) + "]\n");
+            }
+            parser.SetValue(name, value);
+            if (debug) diag::Out("DEBUG:  Adding " + name + "\n");
+            continue;
+        }
+        TokenVector pieces;
+        GetTokensQuoted(line, " ", pieces);
+        for (const auto& piece : pieces) {
+            if (piece.empty()) continue;
+            if (debug) diag::Out("DEBUG:        [" + piece + "]\n");
+            parser.AddArg(piece);
+        }
+    }
+    return 0;
+}

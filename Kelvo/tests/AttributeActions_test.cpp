@@ -1,0 +1,171 @@
+#include "AttributeActions.h"
+#include "CaptureOutput.h"
+#include "Utf16.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Parsed {
+    ModContainers c;
+    ParseResult r;
+    std::string out;
+};
+
+Parsed ParseAll(std::vector<std::string> actions, ActionRun run = ActionRun::Update,
+                bool cm = false) {
+    CaptureOutput cap;
+    Parsed p;
+    ActionOptions o;
+    o.run = run;
+    o.clearMembers = cm;
+    p.r = ParseAttributeActions(actions, o, p.c);
+    p.out = cap.out;
+    return p;
+}
+
+std::vector<std::string> Values(const LDAPMod& m) {
+    std::vector<std::string> v;
+    for (int i = 0; m.mod_values && m.mod_values[i]; ++i)
+        v.push_back(m.mod_values[i]);
+    return v;
+}
+
+TEST(AttributeActions, OperationsRouteToTheirContainers) {
+    auto p = ParseAll({"description::x:y", "drink:++:a;;b", "Color:+-:red;blue", "sn:-:old",
+                       "title:-", "info:-:", "mail:--:a@x;b@x", "phone:+:1"});
+    ASSERT_TRUE(p.r.ok) << p.out;
+    EXPECT_EQ(p.c.replace.at("description"), "x:y");
+    EXPECT_EQ(p.c.add.at("drink"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(p.c.add.at("color"), (std::vector<std::string>{"red", "blue"}));
+    EXPECT_EQ(p.c.del.at("sn"), (std::vector<std::string>{"old"}));
+    EXPECT_EQ(p.c.del.at("mail"), (std::vector<std::string>{"a@x", "b@x"}));
+    EXPECT_EQ(p.c.add.at("phone"), (std::vector<std::string>{"1"}));
+    EXPECT_EQ(p.c.clears, (std::vector<std::string>{"color", "title", "info"}));
+}
+
+TEST(AttributeActions, MalformedActionsAreAllReported) {
+    auto p = ParseAll({"description::", "nofields", "x:*:y", "member:-"});
+    EXPECT_FALSE(p.r.ok);
+    EXPECT_NE(p.out.find("ERROR: Unsupported Op or format - []"), std::string::npos);
+    EXPECT_NE(p.out.find("ERROR: Missing operation."), std::string::npos);
+    EXPECT_NE(p.out.find("ERROR: Unsupported Op or format - [*]"), std::string::npos);
+    EXPECT_NE(p.out.find("ERROR: Clearing member attribute requires -cm"), std::string::npos);
+    auto q = ParseAll({"member:-"}, ActionRun::Update, true);
+    EXPECT_TRUE(q.r.ok);
+    EXPECT_EQ(q.c.clears, (std::vector<std::string>{"member"}));
+}
+
+TEST(AttributeActions, AddRunTurnsReplaceIntoAddAndDropsDeletes) {
+    auto p = ParseAll({"cn::x", "sn:-:y", "mail:--:a", "title:-"}, ActionRun::Add);
+    EXPECT_TRUE(p.r.ok);
+    EXPECT_EQ(p.c.add.at("cn"), (std::vector<std::string>{"x"}));
+    EXPECT_TRUE(p.c.del.empty());
+    EXPECT_TRUE(p.c.clears.empty());
+    EXPECT_NE(p.out.find("WARN: Delete/Clear option illogical for add, ignoring."),
+              std::string::npos);
+}
+
+TEST(AttributeActions, LaterReplaceWinsAndAddsAccumulate) {
+    auto p = ParseAll({"description::one", "description::two", "url:+:a", "url:+:b"});
+    EXPECT_EQ(p.c.replace.at("description"), "two");
+    EXPECT_EQ(p.c.add.at("url"), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(AttributeActions, RecordsAreGroupedAndSorted) {
+    auto p = ParseAll({"zeta::1", "alpha::2", "drink:+-:x;y", "beta:-:3", "hex##blob::ff",
+                       "gamma:+:4", "hex##aaa:-:00"});
+    ASSERT_TRUE(p.r.ok) << p.out;
+    ModList mods;
+    auto b = BuildModifications(p.c, {}, false, mods);
+    ASSERT_TRUE(b.ok);
+    std::vector<std::pair<int, std::string>> got;
+    for (std::size_t i = 0; i < mods.Count(); ++i)
+        got.emplace_back(mods.At(i).mod_op, mods.At(i).mod_type);
+    std::vector<std::pair<int, std::string>> want = {
+        {LDAP_MOD_DELETE, "drink"},
+        {LDAP_MOD_DELETE, "beta"},
+        {LDAP_MOD_REPLACE, "alpha"},
+        {LDAP_MOD_REPLACE, "zeta"},
+        {LDAP_MOD_ADD, "drink"},
+        {LDAP_MOD_ADD, "gamma"},
+        {LDAP_MOD_DELETE | LDAP_MOD_BVALUES, "aaa"},
+        {LDAP_MOD_REPLACE | LDAP_MOD_BVALUES, "blob"},
+    };
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(Values(mods.At(4)), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(mods.Array()[mods.Count()], nullptr);
+}
+
+TEST(AttributeActions, PasswordChangeIsDeleteThenAddOfQuotedUtf16) {
+    auto p = ParseAll({"unicodepwd:-:old", "unicodepwd::new"});
+    ModList mods;
+    CaptureOutput cap;
+    BuildOptions o;
+    o.encrypted = true;
+    ASSERT_TRUE(BuildModifications(p.c, o, false, mods).ok);
+    ASSERT_EQ(mods.Count(), 2u);
+    EXPECT_EQ(mods.At(0).mod_op, LDAP_MOD_DELETE | LDAP_MOD_BVALUES);
+    EXPECT_EQ(mods.At(1).mod_op, LDAP_MOD_ADD | LDAP_MOD_BVALUES);
+    const berval* bv = mods.At(1).mod_bvalues[0];
+    std::vector<std::uint8_t> bytes(bv->bv_val, bv->bv_val + bv->bv_len);
+    EXPECT_EQ(bytes, Utf8ToUtf16LE("\"new\""));
+    EXPECT_TRUE(cap.out.empty()) << "no warning on a protected session";
+}
+
+TEST(AttributeActions, PasswordSetWarnsWithoutEncryption) {
+    auto p = ParseAll({"unicodepwd::Pa55"});
+    ModList mods;
+    CaptureOutput cap;
+    ASSERT_TRUE(BuildModifications(p.c, {}, false, mods).ok);
+    EXPECT_EQ(mods.At(0).mod_op, LDAP_MOD_REPLACE | LDAP_MOD_BVALUES);
+    EXPECT_NE(cap.out.find("WARN: Setting unicodePwd requires encryption."), std::string::npos);
+}
+
+TEST(AttributeActions, DnWithValue) {
+    std::string attr = "dnwbin##someattr";
+    std::string value = "cn=x,dc=y:AE 72";
+    ASSERT_TRUE(ExpandDNWArg("", attr, value));
+    EXPECT_EQ(attr, "someattr");
+    EXPECT_EQ(value, "B:4:AE72:cn=x,dc=y");
+    attr = "dnwstr##other";
+    value = "cn=a,dc=y:one;cn=b,dc=y:two";
+    ASSERT_TRUE(ExpandDNWArg("++", attr, value));
+    EXPECT_EQ(value, "S:3:one:cn=a,dc=y;S:3:two:cn=b,dc=y");
+    CaptureOutput cap;
+    attr = "dnwbin##odd";
+    value = "cn=x:ABC";
+    EXPECT_FALSE(ExpandDNWArg("", attr, value));
+    attr = "dnwxyz##odd";
+    EXPECT_FALSE(ExpandDNWArg("", attr, value));
+}
+
+TEST(AttributeActions, EncoderFailureIsKept) {
+    auto p = ParseAll({"hex##blob::abc"});
+    EXPECT_NE(p.r.binaryResult, 0);
+    EXPECT_TRUE(p.c.binReplace.empty());
+}
+
+TEST(AttributeActions, CsvModesDeferPrefixedAttributes) {
+    CaptureOutput cap;
+    ModContainers c;
+    ActionOptions o;
+    o.csv = true;
+    ParseAttributeActions({"guid##objectguid::{{guid}}", "sid##x:+:{{sid}}"}, o, c);
+    EXPECT_EQ(c.deferredReplace.at("guid##objectguid"), "{{guid}}");
+    EXPECT_EQ(c.deferredAdd.at("sid##x"), (std::vector<std::string>{"{{sid}}"}));
+}
+
+TEST(AttributeActions, DumpShowsRecordsAndHidesPasswords) {
+    auto p = ParseAll({"description::hi", "title:-", "userpassword::secret"});
+    ModList mods;
+    CaptureOutput cap;
+    BuildModifications(p.c, {}, false, mods);
+    std::string dump = ModDump("cn=x", mods);
+    EXPECT_NE(dump.find("Mod Op: (2) LDAP_MOD_REPLACE\nAttribute: description\nValue 0=hi"),
+              std::string::npos);
+    EXPECT_NE(dump.find("Clear Values"), std::string::npos);
+    EXPECT_EQ(dump.find("secret"), std::string::npos);
+}
+
+} // namespace

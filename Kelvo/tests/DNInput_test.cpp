@@ -1,0 +1,189 @@
+#include "CaptureOutput.h"
+#include "DNInput.h"
+#include "SwitchTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+TEST(SidGuidToDN, Forms) {
+    struct Case {
+        std::string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"S-1-5-21-1-2-3-500", "<SID=S-1-5-21-1-2-3-500>"},
+        {"\"S-1-5-32-544\"", "<SID=S-1-5-32-544>"},
+        {"{26C18F02-9B73-495B-9F53-8207FC72527D}", "<GUID=26C18F02-9B73-495B-9F53-8207FC72527D>"},
+        {"\"{26C18F02-9B73-495B-9F53-8207FC72527D}\"",
+         "<GUID=26C18F02-9B73-495B-9F53-8207FC72527D>"},
+        {"26c18f02-9b73-495b-9f53-8207fc72527d", "<GUID=26c18f02-9b73-495b-9f53-8207fc72527d>"},
+        {"\"26c18f02-9b73-495b-9f53-8207fc72527d\"", "<GUID=26c18f02-9b73-495b-9f53-8207fc72527d>"},
+    };
+    for (const auto& c : cases) {
+        std::string out, kind;
+        ASSERT_TRUE(SidGuidToDN(c.in, out, kind)) << c.in;
+        EXPECT_EQ(out, c.out);
+    }
+    std::string out, kind;
+    EXPECT_FALSE(SidGuidToDN("cn=x,dc=y", out, kind));
+    EXPECT_FALSE(SidGuidToDN("26c18f02-9b73-495b-9f53-8207fc72527", out, kind));
+}
+
+// Feeds text through a temporary file as if it were redirected input.
+struct Input {
+    explicit Input(const std::string& text) : f(std::tmpfile()), reader(f) {
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::rewind(f);
+    }
+    ~Input() { std::fclose(f); }
+    std::FILE* f;
+    LineReader reader;
+};
+
+struct Collected {
+    std::optional<int> rc;
+    TargetInput input;
+    std::string out;
+    SwitchParser parser{{"kelvo"}, SwitchDeclarations()};
+    RunSettings settings;
+};
+
+void Collect(Collected& c, const std::string& text) {
+    Globals().stdinRedirected = true;
+    CaptureOutput cap;
+    Input in(text);
+    ReadHintLine(c.parser, in.reader, c.input);
+    c.rc = CollectTargets(c.parser, c.settings, in.reader, c.input);
+    c.out = cap.out;
+}
+
+TEST(CollectTargets, SkipsBlankCommentNoiseAndBadLines) {
+    Collected c;
+    Collect(c, "\n  cn=indented,dc=x\n# comment\ncn=a,dc=x   \nSTDIN noise\nnot a dn\n"
+               "S-1-5-32-544\ncn=a,dc=x\n");
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(c.input.targets,
+              (std::vector<std::string>{"cn=a,dc=x", "<SID=S-1-5-32-544>", "cn=a,dc=x"}));
+    EXPECT_NE(c.out.find("ERROR: BAD DN Format (not a dn)"), std::string::npos);
+}
+
+TEST(CollectTargets, Utf16InputIsRefused) {
+    Collected c;
+    Collect(c, std::string("\xFF\xFE"
+                           "c\0n\0",
+                           6));
+    ASSERT_TRUE(c.rc);
+    EXPECT_EQ(*c.rc, -1);
+    EXPECT_NE(c.out.find("ERROR: UNICODE input not supported"), std::string::npos);
+}
+
+TEST(CollectTargets, HintLineSetsConnectionSwitches) {
+    Collected c;
+    Collect(c, "~~~X~~~dc1.example~~~X~~~636~~~X~~~admin~~~X~~~pw~~~X~~~~~~X~~~~~~X~~~~~~X~~~1\n"
+               "cn=a,dc=x\n");
+    EXPECT_EQ(c.parser.GetValue("h"), "dc1.example");
+    EXPECT_EQ(c.parser.GetValue("p"), "636");
+    EXPECT_EQ(c.parser.GetValue("u"), "admin");
+    EXPECT_TRUE(c.parser.IsSwitch("ssl"));
+    EXPECT_FALSE(c.parser.IsSwitch("simple"));
+    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"cn=a,dc=x"}));
+}
+
+TEST(CollectTargets, TildeLineThatIsNotAHintIsStillRead) {
+    Collected c;
+    Collect(c, "~notahint\ncn=a,dc=x\n");
+    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"cn=a,dc=x"}));
+    EXPECT_NE(c.out.find("ERROR: BAD DN Format (~notahint)"), std::string::npos);
+}
+
+TEST(CollectTargets, RelativeBaseAndQuoteEscaping) {
+    Collected c;
+    c.settings.relativeBase = "ou=staff";
+    Collect(c, "\"cn=x,dc=y\"\ncn=a\\2C b,dc=y\n");
+    EXPECT_EQ(c.input.targets,
+              (std::vector<std::string>{"ou=staff,cn=x,dc=y", "ou=staff,cn=a\\2C b,dc=y"}));
+}
+
+TEST(CollectTargets, RedirectModeMakesValuesOnTheBase) {
+    Collected c;
+    c.settings.redirect = RedirectKind::Add;
+    c.settings.redirectAttr = "member";
+    Collect(c, "cn=a,dc=x\n0123456789abcdef0123456789ABCDEF\n");
+    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"SINGLEDN"}));
+    EXPECT_EQ(c.parser.SelectedArgs(),
+              (std::vector<std::string>{"member:+:cn=a,dc=x",
+                                        "member:+:<GUID=0123456789abcdef0123456789ABCDEF>"}));
+}
+
+TEST(CollectTargets, ReplaceModeClearsFirst) {
+    Collected c;
+    c.settings.redirect = RedirectKind::Replace;
+    c.settings.redirectAttr = "member";
+    Collect(c, "cn=a,dc=x\n");
+    EXPECT_EQ(c.parser.SelectedArgs(),
+              (std::vector<std::string>{"member:-", "member:+:cn=a,dc=x"}));
+}
+
+TEST(CollectTargets, CsvRowsKeepHeaderAndKeys) {
+    Collected c;
+    c.settings.csv = true;
+    Collect(c, "DN,Description\n\"cn=a,dc=x\",one\n\"cn=a,dc=x\",two\n");
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"cn=a,dc=x", "cn=a,dc=x"}));
+    EXPECT_EQ(c.input.csv.header.at("description"), 1u);
+    EXPECT_EQ(c.input.csv.records.at("cn=a,dc=x{{1}}")[1][0], "two");
+    EXPECT_EQ(c.input.csv.GetCSVKey("cn=a,dc=x", false), "cn=a,dc=x{{1}}");
+    EXPECT_EQ(c.input.csv.GetCSVKey("cn=a,dc=x", false), "cn=a,dc=x");
+}
+
+TEST(CollectTargets, AdcsvMarkerSwitchesModeAndCarriesDefaults) {
+    Collected c;
+    Collect(c, "~~~ADCSV~~~x~~~ADCSV~~~,~~~ADCSV~~~;~~~ADCSV~~~\"~~~ADCSV~~~dc9.example~~~ADCSV~~~"
+               "389\nDN,cn\ncn=a,dc=x,a\n");
+    EXPECT_TRUE(c.settings.adcsv);
+    EXPECT_TRUE(c.settings.expand);
+    EXPECT_EQ(c.input.csv.adcsv.host, "dc9.example");
+    EXPECT_EQ(c.input.targets.size(), 1u);
+}
+
+TEST(CollectTargets, DotsEveryInterval) {
+    Collected c;
+    c.settings.dotInterval = 2;
+    Collect(c, "cn=a,dc=x\ncn=b,dc=x\ncn=c,dc=x\ncn=d,dc=x\ncn=e,dc=x\n");
+    EXPECT_EQ(c.out, "..\n");
+}
+
+TEST(ApplyLimits, SafetyUptoAndEmpty) {
+    CaptureOutput cap;
+    RunSettings s;
+    std::vector<std::string> eleven(11, "cn=x");
+    auto rc = ApplyLimits(eleven, s);
+    ASSERT_TRUE(rc);
+    EXPECT_EQ(*rc, -1);
+    EXPECT_NE(cap.out.find("More DNs than allowed for by safety setting of 10"), std::string::npos);
+
+    s.upto = 5;
+    s.safety = 5;
+    EXPECT_FALSE(ApplyLimits(eleven, s));
+    EXPECT_EQ(eleven.size(), 5u);
+
+    std::vector<std::string> none;
+    rc = ApplyLimits(none, s);
+    ASSERT_TRUE(rc);
+    EXPECT_EQ(*rc, 0);
+}
+
+TEST(SortAndTrim, HierarchicalAndReverse) {
+    SwitchParser p({"kelvo", "-stdinsort"}, SwitchDeclarations());
+    std::vector<std::string> dns = {"CN=a,OU=b,DC=x", "DC=x", "OU=b,DC=x"};
+    SortAndTrim(p, dns);
+    EXPECT_EQ(dns, (std::vector<std::string>{"DC=x", "OU=b,DC=x", "CN=a,OU=b,DC=x"}));
+    SwitchParser r({"kelvo", "-stdinsortreverse"}, SwitchDeclarations());
+    SortAndTrim(r, dns);
+    EXPECT_EQ(dns, (std::vector<std::string>{"CN=a,OU=b,DC=x", "OU=b,DC=x", "DC=x"}));
+}
+
+} // namespace
