@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""Runs one black-box case file against the kelvo binary.
+
+A case file holds header lines and blocks:
+
+    # free text
+    args: -b cn=x,dc=example -default        (shell-style words)
+    env: NAME=value                           (repeatable)
+    stdin-tty: yes                            (standard input is a terminal)
+    exit: 1
+    --- stdin                                 (text piped to standard input)
+    --- stdin-hex                             (bytes, as hex, piped in)
+    --- file NAME                             (a file in the working directory)
+    --- stdout                                (the exact standard output)
+    --- stdout-contains                       (each line must appear in stdout)
+    --- stdout-lacks                          (no line may appear in stdout)
+    --- stderr-contains
+    --- file-contains NAME                    (each line must appear in a file
+                                               the run left behind)
+
+The run happens in a fresh temporary directory with every environment
+variable that Kelvo reads as a switch layer removed.
+"""
+import os
+import pty
+import select
+import shlex
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def parse(path):
+    case = {"args": [], "env": {}, "exit": 0, "files": {}, "blocks": {}, "tty": False}
+    block = None
+    with open(path, encoding="utf-8") as f:
+        for raw in f:
+            line = raw.rstrip("\n")
+            if line.startswith("--- "):
+                name = line[4:].strip()
+                if name.startswith("file-contains "):
+                    block = ("check", name[len("file-contains "):].strip())
+                    case.setdefault("checks", {})[block[1]] = []
+                elif name.startswith("file "):
+                    block = ("file", name[5:].strip())
+                    case["files"][block[1]] = []
+                else:
+                    block = ("block", name)
+                    case["blocks"][name] = []
+                continue
+            if block is not None:
+                if block[0] == "file":
+                    target = case["files"][block[1]]
+                elif block[0] == "check":
+                    target = case["checks"][block[1]]
+                else:
+                    target = case["blocks"][block[1]]
+                target.append(line)
+                continue
+            if not line or line.startswith("#"):
+                continue
+            key, _, value = line.partition(":")
+            value = value.strip()
+            if key == "args":
+                case["args"] = shlex.split(value)
+            elif key == "env":
+                name, _, val = value.partition("=")
+                case["env"][name] = val
+            elif key == "exit":
+                case["exit"] = int(value)
+            elif key == "stdin-tty":
+                case["tty"] = value.lower() == "yes"
+            else:
+                raise SystemExit(f"{path}: unknown header {key!r}")
+    return case
+
+
+def clean_env(extra):
+    env = {k: v for k, v in os.environ.items()
+           if not k.lower().startswith(("pellix-default-kelvo-", "quorv-", "kelvo-"))}
+    env.pop("LDAPURI", None)
+    env["LDAPNOINIT"] = "1"  # ignore the machine's ldap.conf and ~/.ldaprc
+    env.update(extra)
+    return env
+
+
+def run_with_tty(cmd, cwd, env, timeout=30):
+    master, slave = pty.openpty()
+    proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=slave,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    os.close(slave)
+    try:
+        out, err = proc.communicate(timeout=timeout)
+    finally:
+        os.close(master)
+    return proc.returncode, out, err
+
+
+def main():
+    binary, path = sys.argv[1], sys.argv[2]
+    case = parse(path)
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="kelvo-cli-") as tmp:
+        for name, lines in case["files"].items():
+            with open(os.path.join(tmp, name), "w", encoding="utf-8") as f:
+                f.write("\n".join(lines) + "\n")
+        env = clean_env(case["env"])
+        env["HOME"] = tmp
+        cmd = [binary] + case["args"]
+        start = time.monotonic()
+        if case["tty"]:
+            code, out, err = run_with_tty(cmd, tmp, env)
+        else:
+            data = b""
+            if "stdin" in case["blocks"]:
+                data = ("\n".join(case["blocks"]["stdin"]) + "\n").encode()
+            if "stdin-hex" in case["blocks"]:
+                data = bytes.fromhex("".join(case["blocks"]["stdin-hex"]))
+            proc = subprocess.run(cmd, cwd=tmp, env=env, input=data,
+                                  capture_output=True, timeout=60)
+            code, out, err = proc.returncode, proc.stdout, proc.stderr
+        elapsed = time.monotonic() - start
+        for name, lines in case.get("checks", {}).items():
+            try:
+                with open(os.path.join(tmp, name), encoding="utf-8", errors="replace") as f:
+                    text = f.read()
+            except OSError as e:
+                failures.append(f"file {name}: {e}")
+                continue
+            for line in lines:
+                if line and line not in text:
+                    failures.append(f"file {name} lacks: {line!r}")
+    out = out.decode("utf-8", "replace")
+    err = err.decode("utf-8", "replace")
+    want = case["exit"] & 0xFF
+    if code != want:
+        failures.append(f"exit status {code}, expected {want} ({case['exit']})")
+    blocks = case["blocks"]
+    if "stdout" in blocks:
+        expected = "\n".join(blocks["stdout"])
+        if out.rstrip("\n") != expected.rstrip("\n"):
+            failures.append(f"stdout differs; expected:\n{expected}")
+    for line in blocks.get("stdout-contains", []):
+        if line and line not in out:
+            failures.append(f"stdout lacks: {line!r}")
+    for line in blocks.get("stdout-lacks", []):
+        if line and line in out:
+            failures.append(f"stdout has: {line!r}")
+    for line in blocks.get("stderr-contains", []):
+        if line and line not in err:
+            failures.append(f"stderr lacks: {line!r}")
+    if failures:
+        print(f"FAIL {path} ({elapsed:.2f}s)")
+        print("--- stdout\n" + out + "--- stderr\n" + err)
+        for f in failures:
+            print("  " + f)
+        return 1
+    print(f"ok {os.path.basename(path)} ({elapsed:.2f}s)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
