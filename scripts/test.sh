@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what the build and the lab directories need,
+# then builds and runs every test twice - a normal build (build/) and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/).  The lab
+# directory servers are started and stopped by the suite itself.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tests/lab/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+    local dir=$1 net=$2
+    shift 2
+    cmake -S . -B "$dir" -DKELVO_LAB_NET="$net" "$@"
+    cmake --build "$dir" -j"$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 900
+}
+
+run_suite build 127.0.60 -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_suite build-asan 127.0.70 -DCMAKE_BUILD_TYPE=Debug -DKELVO_SANITIZE=ON

@@ -1,0 +1,159 @@
+"""Helpers for the tests that run Kelvo against the lab directories.
+
+The lab fixtures write lab.env files; LAB_SAMBA_ENV and LAB_SLAPD_ENV name
+them, KELVO_BIN names the binary.  Objects are created and read back with
+OpenLDAP's command-line clients over LDAPS, independently of Kelvo.
+"""
+import base64
+import os
+import shlex
+import subprocess
+import tempfile
+import unittest
+
+TIMEOUT = 120
+
+
+def load_env(path):
+    env = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if not line or line.startswith("#") or "=" not in line:
+                continue
+            key, _, value = line.partition("=")
+            words = shlex.split(value) if value else [""]
+            env[key] = words[0] if words else ""
+    return env
+
+
+class Lab:
+    def __init__(self, env_path):
+        self.env = load_env(env_path)
+        self.kind = self.env["LAB_KIND"]
+        self.base = self.env["LAB_BASE"]
+        self.host = self.env["LAB_HOST"] if self.kind == "samba" else self.env["LAB_ADDR"]
+        self.addr = self.env["LAB_ADDR"]
+
+    # --- the independent client ------------------------------------------
+    def _client_env(self):
+        env = dict(os.environ)
+        env["LDAPTLS_CACERT"] = self.env["LAB_CACERT"]
+        if self.kind == "slapd":
+            env["LDAPTLS_REQCERT"] = "never"
+        return env
+
+    def _client_args(self):
+        if self.kind == "samba":
+            uri = f"ldaps://{self.env['LAB_HOST']}"
+        else:
+            uri = f"ldap://{self.env['LAB_ADDR']}:{self.env['LAB_PORT']}"
+        return ["-H", uri, "-x", "-D", self.env["LAB_ADMIN_DN"], "-w", self.env["LAB_PASSWORD"]]
+
+    def ldif(self, tool, text, extra=()):
+        proc = subprocess.run([tool] + self._client_args() + list(extra), input=text.encode(),
+                              capture_output=True, env=self._client_env(), timeout=TIMEOUT)
+        return proc.returncode, proc.stdout.decode() + proc.stderr.decode()
+
+    def add(self, dn, **attrs):
+        lines = [f"dn: {dn}"]
+        for name, values in attrs.items():
+            for v in values if isinstance(values, (list, tuple)) else [values]:
+                lines.append(f"{name}: {v}")
+        rc, out = self.ldif("ldapadd", "\n".join(lines) + "\n")
+        if rc != 0:
+            raise AssertionError(f"ldapadd {dn} failed: {out}")
+
+    def delete_tree(self, dn):
+        subprocess.run(["ldapdelete", "-r"] + self._client_args() + [dn], capture_output=True,
+                       env=self._client_env(), timeout=TIMEOUT)
+
+    def read(self, dn, *attrs, scope="base", extra=()):
+        """Attribute -> list of values of the entry (lower-case names); None when absent."""
+        proc = subprocess.run(["ldapsearch", "-LLL", "-o", "ldif-wrap=no"] + self._client_args()
+                              + list(extra) + ["-b", dn, "-s", scope, "(objectClass=*)"]
+                              + list(attrs), capture_output=True, env=self._client_env(),
+                              timeout=TIMEOUT)
+        if proc.returncode == 32:
+            return None
+        if proc.returncode != 0:
+            raise AssertionError(f"ldapsearch {dn}: {proc.stderr.decode()}")
+        result = {}
+        for line in proc.stdout.decode("utf-8", "replace").splitlines():
+            if not line or line.startswith("dn:") or line.startswith("dn::"):
+                continue
+            name, sep, value = line.partition(":")
+            if value.startswith(":"):
+                value = base64.b64decode(value[1:].strip()).decode("utf-8", "replace")
+            else:
+                value = value.strip()
+            result.setdefault(name.lower(), []).append(value)
+        return result
+
+    def exists(self, dn):
+        return self.read(dn, "1.1") is not None
+
+    # --- Kelvo ---------------------------------------------------------------
+    def connect_args(self, bind="default"):
+        e = self.env
+        if self.kind == "samba":
+            if bind == "default":
+                return ["-h", e["LAB_HOST"], "-ssl", "-simple", "-u", e["LAB_ADMIN_UPN"],
+                        "-up", e["LAB_PASSWORD"]]
+            return []
+        return ["-h", f"{e['LAB_ADDR']}:{e['LAB_PORT']}", "-simple", "-u", e["LAB_ADMIN_DN"],
+                "-up", e["LAB_PASSWORD"]]
+
+    def kelvo_env(self, extra=None):
+        env = {k: v for k, v in os.environ.items()
+               if not k.lower().startswith(("pellix-default-kelvo-", "quorv-"))}
+        env.pop("LDAPURI", None)
+        env["LDAPTLS_CACERT"] = self.env["LAB_CACERT"]
+        if self.kind == "samba":
+            env["KRB5_CONFIG"] = self.env["KRB5_CONFIG"]
+            env["KRB5CCNAME"] = self.env["KRB5CCNAME"]
+        if extra:
+            env.update(extra)
+        return env
+
+    def kelvo(self, *args, stdin=None, bind="default", env=None, cwd=None):
+        cmd = [os.environ["KELVO_BIN"]] + self.connect_args(bind) + list(args)
+        proc = subprocess.run(cmd, input=(stdin or "").encode(), capture_output=True,
+                              env=self.kelvo_env(env), timeout=TIMEOUT, cwd=cwd)
+        out = proc.stdout.decode("utf-8", "replace")
+        return proc.returncode, out
+
+
+def samba():
+    return Lab(os.environ["LAB_SAMBA_ENV"])
+
+
+def slapd():
+    return Lab(os.environ["LAB_SLAPD_ENV"])
+
+
+class LabTest(unittest.TestCase):
+    """Creates a private OU (AD) or organizationalUnit (slapd) per test class."""
+    lab_factory = staticmethod(samba)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.lab = cls.lab_factory()
+        cls.ou = f"ou=k{cls.__name__.lower()[:20]}{os.getpid()},{cls.lab.base}"
+        cls.lab.delete_tree(cls.ou)
+        cls.lab.add(cls.ou, objectClass=["top", "organizationalUnit"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.lab.delete_tree(cls.ou)
+
+    def assertRun(self, result, code=0, contains=()):
+        rc, out = result
+        self.assertEqual(rc, code & 0xFF, out)
+        for text in contains:
+            self.assertIn(text, out)
+        return out
+
+
+def main():
+    unittest.main(verbosity=2)

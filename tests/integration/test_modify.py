@@ -1,0 +1,95 @@
+"""Attribute actions sent to real directories and read back."""
+import labkit
+
+
+class ModifyOnActiveDirectory(labkit.LabTest):
+    lab_factory = staticmethod(labkit.samba)
+
+    def setUp(self):
+        self.dn = f"cn=mod{self._testMethodName[-12:]},{self.ou}"
+        self.lab.add(self.dn, objectClass=["top", "contact"], description="start",
+                     otherTelephone=["1", "2"])
+
+    def tearDown(self):
+        self.lab.delete_tree(self.dn)
+
+    def test_every_operation_reads_back(self):
+        out = self.assertRun(self.lab.kelvo("-b", self.dn, "description::hello world",
+                                            "otherTelephone:++:3;4", "otherTelephone:-:1",
+                                            "info::x:y", "url:+:http"),
+                             contains=["Modifying specified objects...", f"   DN: {self.dn}...",
+                                       "The command completed successfully."])
+        got = self.lab.read(self.dn, "description", "otherTelephone", "info", "url")
+        self.assertEqual(got["description"], ["hello world"])
+        self.assertEqual(sorted(got["othertelephone"]), ["2", "3", "4"])
+        self.assertEqual(got["info"], ["x:y"])
+        self.assertEqual(got["url"], ["http"])
+        self.assertIn("DN Count: 1", out)
+
+    def test_clear_and_replace_all(self):
+        self.assertRun(self.lab.kelvo("-b", self.dn, "description:-", "otherTelephone:+-:7;8"))
+        got = self.lab.read(self.dn, "description", "otherTelephone")
+        self.assertNotIn("description", got)
+        self.assertEqual(sorted(got["othertelephone"]), ["7", "8"])
+
+    def test_failure_line_and_exit_status(self):
+        rc, out = self.lab.kelvo("-b", self.dn, "otherTelephone:-:nosuchvalue")
+        self.assertEqual(rc, 16, out)  # no such attribute (value)
+        self.assertIn(f": [{self.lab.env['LAB_HOST']}] Error 0x10 (16) - ", out)
+        self.assertIn("The command did not complete successfully.", out)
+
+    def test_cont_tries_every_object_and_keeps_last_error(self):
+        other = f"cn=other,{self.ou}"
+        self.lab.add(other, objectClass=["top", "contact"])
+        try:
+            missing = f"cn=missing,{self.ou}"
+            stdin = f"{missing}\n{self.dn}\n{missing}x\n{other}\n"
+            rc, out = self.lab.kelvo("description::cont", stdin=stdin)
+            self.assertEqual(rc, 32, out)
+            self.assertIn("Too many errors encountered, terminating", out)
+            self.assertEqual(self.lab.read(self.dn, "description")["description"], ["start"])
+            rc, out = self.lab.kelvo("-cont", "description::cont", stdin=stdin)
+            self.assertEqual(rc, 32, out)
+            self.assertEqual(self.lab.read(self.dn, "description")["description"], ["cont"])
+            self.assertEqual(self.lab.read(other, "description")["description"], ["cont"])
+        finally:
+            self.lab.delete_tree(other)
+
+    def test_nc_head_needs_switch(self):
+        rc, out = self.lab.kelvo("-b", self.lab.base, "description::nope")
+        self.assertEqual(rc, 255, out)
+        self.assertIn("ERROR: NC Head Update requires -updatenchead switch.", out)
+
+    def test_typed_values(self):
+        self.assertRun(self.lab.kelvo("-b", self.dn, "txt##description::tab\\there"))
+        self.assertEqual(self.lab.read(self.dn, "description")["description"], ["tab\there"])
+
+    def test_log_records_the_modifications(self):
+        import tempfile, os
+        with tempfile.TemporaryDirectory() as tmp:
+            log = os.path.join(tmp, "k.log")
+            self.assertRun(self.lab.kelvo("-b", self.dn, "-log", log, "description::logged"))
+            text = open(log).read()
+            self.assertIn("MOD: LDAP_MOD_REPLACE - description :: logged", text)
+            self.assertIn("LDAP MOD STRUCTURE", text)
+            self.assertIn("SUCCESS: 0", text)
+            self.assertNotIn(self.lab.env["LAB_PASSWORD"], text)
+            self.assertEqual(os.stat(log).st_mode & 0o777, 0o600)
+
+
+class ModifyOnOpenLdap(labkit.LabTest):
+    lab_factory = staticmethod(labkit.slapd)
+
+    def test_replace_add_clear(self):
+        dn = f"cn=p1,{self.ou}"
+        self.lab.add(dn, objectClass=["person"], sn="one", description="a")
+        out = self.assertRun(self.lab.kelvo("-b", dn, "description::b", "telephoneNumber:++:1;2",
+                                            "seeAlso:-"), code=0)
+        got = self.lab.read(dn, "description", "telephoneNumber")
+        self.assertEqual(got["description"], ["b"])
+        self.assertEqual(sorted(got["telephonenumber"]), ["1", "2"])
+        self.assertIn("completed successfully", out)
+
+
+if __name__ == "__main__":
+    labkit.main()
