@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-LineReader::LineReader(std::FILE* f) : f_(f), buffer_(kLineBufferSize + 1) {}
+LineReader::LineReader(std::FILE* f) : f_(f) {}
 
 int LineReader::Peek() {
     if (!f_) return EOF;
@@ -21,9 +21,15 @@ int LineReader::Peek() {
     return c;
 }
 
+void LineReader::Release() {
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+}
+
 bool LineReader::Next(std::string& line, bool& overlong) {
     overlong = false;
     if (!f_) return false;
+    if (buffer_.empty()) buffer_.resize(kLineBufferSize + 1);
     if (!std::fgets(buffer_.data(), static_cast<int>(buffer_.size()), f_)) return false;
     std::size_t len = std::strlen(buffer_.data());
     if (len == buffer_.size() - 1 && buffer_[len - 1] != '\n') {
@@ -94,6 +100,17 @@ void TrimWorkingSet() {
     else
         TrimLog("DEBUG: Couldn't trim workingset size...\n",
                 "WARN: Couldn't trim workingset size...");
+}
+
+void TrimInPlace(std::string& s) {
+    constexpr std::string_view kWhite = " \t\r\n\f\v";
+    const std::size_t last = s.find_last_not_of(kWhite);
+    if (last == std::string::npos) {
+        s.clear();
+        return;
+    }
+    s.resize(last + 1);
+    if (const std::size_t first = s.find_first_not_of(kWhite); first > 0) s.erase(0, first);
 }
 
 char FirstOr(const std::string& s, char fallback) {
@@ -313,7 +330,7 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
         if (overlong || line.empty() || line[0] == '\0' || line[0] == '\n' || line[0] == ' ' ||
             line[0] == '#')
             continue;
-        line = TrimWhite(line);
+        TrimInPlace(line);
         if (line.empty() || SkipNoise(line)) continue;
 
         if (line.find("~~~ADCSV") != std::string::npos) {
@@ -331,25 +348,24 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
             LogConversion("main", kind, line);
         }
 
-        std::string dn = line;
+        std::string dn = std::move(line);
         CsvLine row;
         if (csvMode) {
             if (!headerSeen) {
                 headerSeen = true;
-                diag::TraceOut("DEBUG: HEADER: [" + line + "]\n");
+                diag::TraceOut("DEBUG: HEADER: [" + dn + "]\n");
                 if (settings.adcsv) settings.expand = true;
                 CsvLine header;
-                if (!ParseCSVLine(StrToLower(line), input.csv.settings, header)) {
-                    diag::Out("\nERROR: CSV Unpack Failure - " + line);
+                if (!ParseCSVLine(StrToLower(dn), input.csv.settings, header)) {
+                    diag::Out("\nERROR: CSV Unpack Failure - " + dn);
                     Pause();
                     return -999;
                 }
                 input.csv.CreateCSVHeaderMap(header);
                 continue;
             }
-            if (!ParseCSVLine(line, input.csv.settings, row) || row.empty() ||
-                row.front().empty()) {
-                diag::Out("\nERROR: CSV Unpack Failure - " + line);
+            if (!ParseCSVLine(dn, input.csv.settings, row) || row.empty() || row.front().empty()) {
+                diag::Out("\nERROR: CSV Unpack Failure - " + dn);
                 Pause();
                 return -999;
             }
@@ -373,7 +389,10 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
                 continue;
             }
         }
-        dn = EscapeValueQuotes(StripQuotes(dn, csvMode ? input.csv.settings.quote : '"'));
+        const char quote = csvMode ? input.csv.settings.quote : '"';
+        if (dn.size() >= 2 && dn.front() == quote && dn.back() == quote)
+            dn = StripQuotes(dn, quote);
+        if (dn.find('"') != std::string::npos) dn = EscapeValueQuotes(dn);
         if (csvMode) {
             if (!row.empty()) row.front().front() = dn;
             input.csv.records[input.csv.SetCSVKey(dn)] = std::move(row);
@@ -382,6 +401,8 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
     }
     if (lineCount >= dotInterval) diag::Out("\n");
     input.stdinConsumed = reader == &stdinReader;
+    reader->Release();
+    collected.shrink_to_fit();
 
     if (redirect) {
         const std::string& attr = settings.redirectAttr;

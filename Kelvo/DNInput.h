@@ -22,6 +22,8 @@ class LineReader {
     // False at the end of input.  `overlong` is set for a line that did not
     // fit the buffer (its text is dropped).
     bool Next(std::string& line, bool& overlong);
+    // Frees the line buffer once reading is done.
+    void Release();
 
   private:
     std::FILE* f_;

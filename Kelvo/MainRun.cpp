@@ -505,7 +505,7 @@ Step Run::OperationKind() {
         diag::Out("ERROR: \n");
         return UsageHint();
     }
-    if (s_.importMode) {
+    if (s_.importMode && (s_.csv || s_.adcsv)) {
         // Copying whole CSV rows into the directory is not part of this build.
         ErrorBlock({"ERROR: Import mode is not available in this version; give attribute "
                     "actions."});
@@ -578,6 +578,12 @@ Step Run::Targets() {
     input_.baseForEveryRow = s_.baseGiven && s_.expand;
     if (read) {
         if (Step r = CollectTargets(parser_, s_, stdinReader_, input_)) return r;
+        // A base given on the command line stays the target when the input
+        // held no rows for it (a script's empty standard input).
+        if (s_.baseGiven && input_.targets.empty() && !redirect) {
+            input_.targets.assign(1, std::string(kSingleDN));
+            input_.baseForEveryRow = false;
+        }
     }
     SortAndTrim(parser_, input_.targets);
     return std::nullopt;
@@ -702,7 +708,9 @@ Step Run::Connect() {
     if (!*session_) {
         diag::Out("Terminating Program.\n");
         diag::Out(kDidNotComplete);
-        return -1;
+        // A bind the server refused ends with its result code (49 for a
+        // wrong password), so scripts can tell it from an unreachable server.
+        return session_->BindResult() != 0 ? session_->BindResult() : -1;
     }
     ctx_.ld = session_->get();
     ctx_.sessionProtected = session_->IsProtected();

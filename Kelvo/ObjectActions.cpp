@@ -205,6 +205,14 @@ ObjectResult Undelete(RunContext& ctx, OperationPlan& plan, const std::string& d
         ldap_modify_ext_s(ctx.ld, dn.c_str(), mods.Array(), plan.controls.Array(), nullptr));
 }
 
+// Sets the time to live of a dynamic object through the refresh operation.
+ObjectResult Refresh(RunContext& ctx, const OperationPlan& plan, const std::string& dn) {
+    berval name{static_cast<ber_len_t>(dn.size()), const_cast<char*>(dn.c_str())};
+    ber_int_t granted = 0;
+    LogLine("Refresh: " + dn + " entryTtl " + std::to_string(plan.refreshTtl));
+    return FromCode(ldap_refresh_s(ctx.ld, &name, plan.refreshTtl, &granted, nullptr, nullptr));
+}
+
 ObjectResult Update(RunContext& ctx, OperationPlan& plan, const std::string& dn) {
     if (StrToLower(dn).starts_with("dc=") && !ctx.settings.updateNCHead) {
         diag::Out("ERROR:\n");
@@ -218,21 +226,46 @@ ObjectResult Update(RunContext& ctx, OperationPlan& plan, const std::string& dn)
     }
     if (!plan.generatedPassword.empty() && !Quiet())
         diag::Out(" \"" + plan.generatedPassword + "\" ");
+    if (plan.mods.Empty() && plan.refreshTtl >= 0) return Refresh(ctx, plan, dn);
     if (plan.mods.Empty()) {
         diag::Out("  No LDAP updates to make.\n");
         LogLine("No LDAP updates to make...");
         return FromCode(0);
     }
     if (Log().IsOpen()) Log().WriteLine(ModDump(dn, plan.mods));
-    return FromCode(
+    ObjectResult r = FromCode(
         ldap_modify_ext_s(ctx.ld, dn.c_str(), plan.mods.Array(), plan.controls.Array(), nullptr));
+    if (r.status == ObjectResult::Status::Success && plan.refreshTtl >= 0)
+        return Refresh(ctx, plan, dn);
+    return r;
 }
 
 ObjectResult Add(RunContext& ctx, OperationPlan& plan, const std::string& dn) {
     LogLine("Adding: " + dn);
     if (Log().IsOpen()) Log().WriteLine(ModDump(dn, plan.mods));
-    return FromCode(
+    ObjectResult r = FromCode(
         ldap_add_ext_s(ctx.ld, dn.c_str(), plan.mods.Array(), plan.controls.Array(), nullptr));
+    if (r.status == ObjectResult::Status::Success && plan.refreshTtl >= 0)
+        return Refresh(ctx, plan, dn);
+    return r;
+}
+
+// Servers other than Active Directory refuse an entryTtl value (it is theirs to
+// maintain); the time to live is set through the refresh operation after the
+// write instead.
+void PlanRefresh(RunContext& ctx, OperationPlan& plan) {
+    if (!ctx.settings.dynamic || !ctx.root || ctx.root->IsWindowsLDAP()) return;
+    auto take = [&](std::string& text) {
+        plan.refreshTtl = static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+    };
+    if (auto it = ctx.mods.add.find("entryttl"); it != ctx.mods.add.end()) {
+        take(it->second.front());
+        ctx.mods.add.erase(it);
+    }
+    if (auto it = ctx.mods.replace.find("entryttl"); it != ctx.mods.replace.end()) {
+        take(it->second);
+        ctx.mods.replace.erase(it);
+    }
 }
 
 } // namespace
@@ -457,6 +490,7 @@ std::optional<int> PrepareOperation(RunContext& ctx, OperationPlan& plan) {
         announce(add ? "Adding specified objects...\n" : "Modifying specified objects...\n");
         LogLine(std::string(add ? "KelvoOp=KELVO_ADD" : "KelvoOp=KELVO_UPDATE") + CsvLabel(ctx));
         AddModifyControls(ctx, plan.controls);
+        PlanRefresh(ctx, plan);
         BuildOptions options;
         options.expand = s.expand;
         options.encrypted = ctx.sessionProtected;

@@ -17,6 +17,9 @@ struct OperationPlan {
     bool modsBuilt = false;
     std::string generatedPassword;
     std::string newParentBase; // rewritten -rnpb text, may hold <DOMAINNC>/<ROOTNC>
+    // Dynamic objects on servers that set the time to live through the
+    // refresh operation instead of an entryTtl value: the seconds to set.
+    int refreshTtl = -1;
 };
 
 // -tmpobj / -dynamic: rewrites objectclass and adds "entryttl::<seconds>".

@@ -45,6 +45,7 @@ LdapSession& LdapSession::operator=(LdapSession&& other) noexcept {
     mechanism_ = std::move(other.mechanism_);
     tls_ = other.tls_;
     ssf_ = other.ssf_;
+    bindResult_ = other.bindResult_;
     return *this;
 }
 LdapSession::~LdapSession() = default;
@@ -101,6 +102,25 @@ void SetOption(LDAP* ld, int option, const void* value, std::string_view debugLi
     if (rc != LDAP_OPT_SUCCESS) DisplayLDAPError(LDAP_LOCAL_ERROR, nullptr, failureLabel, where);
 }
 
+// A handle starts without the TLS settings read from ldap.conf and the
+// LDAPTLS_* variables (they live in the library's global options); a TLS
+// context made for the handle alone needs them copied first.
+void CopyGlobalTlsSettings(LDAP* ld) {
+    for (int option :
+         {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR, LDAP_OPT_X_TLS_CERTFILE,
+          LDAP_OPT_X_TLS_KEYFILE, LDAP_OPT_X_TLS_CIPHER_SUITE, LDAP_OPT_X_TLS_CRLFILE}) {
+        char* raw = nullptr;
+        if (ldap_get_option(nullptr, option, &raw) != LDAP_OPT_SUCCESS || raw == nullptr) continue;
+        LdapStringPtr value(raw);
+        (void)ldap_set_option(ld, option, value.get());
+    }
+    for (int option : {LDAP_OPT_X_TLS_PROTOCOL_MIN, LDAP_OPT_X_TLS_CRLCHECK}) {
+        int value = 0;
+        if (ldap_get_option(nullptr, option, &value) == LDAP_OPT_SUCCESS)
+            (void)ldap_set_option(ld, option, &value);
+    }
+}
+
 void SetSessionOptions(LDAP* ld, const OpenLdapParams& p, const std::string& where) {
     if (p.version3) {
         const int version = LDAP_VERSION3;
@@ -124,6 +144,7 @@ void SetSessionOptions(LDAP* ld, const OpenLdapParams& p, const std::string& whe
                   p.ignoreServerCert ? "ldap_set_option (Ignore Server Cert On): "
                                      : "ldap_set_option (Require Server Cert): ",
                   where);
+        CopyGlobalTlsSettings(ld);
         const int isServer = 0;
         SetOption(ld, LDAP_OPT_X_TLS_NEWCTX, &isServer, "",
                   "ldap_set_option (TLS Context): ", where);
@@ -270,11 +291,11 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
 
     BindRequest request;
     bool switched = false;
+    request.password = PreparePassword(p.password);
     request.method = ChooseBindMethod(simpleInForce, p.digest, p.ntlm, p.user, switched);
     if (switched) diag::DebugOut("DEBUG: Switching to LDAP_AUTH_DIGEST...\n");
     request.anonymous = p.anonymous;
     request.user = p.user;
-    request.password = PreparePassword(p.password);
     request.kerberosEncryption = p.kerberosEncryption;
     request.delegation = p.delegation;
     request.tlsActive = p.ssl || p.startTls;
@@ -285,7 +306,9 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     session.kerberos_ = std::move(outcome.kerberos);
     if (rc != LDAP_SUCCESS) {
         DisplayLDAPError(rc, p.extendedErrorInfo ? ld : nullptr, "ldap_bind_s", target.host);
-        return {};
+        LdapSession refused;
+        refused.bindResult_ = rc > 0 ? rc : 0;
+        return refused;
     }
     session.mechanism_ = outcome.mechanism;
     diag::DebugOut("DEBUG: LDAP_BIND: [" + p.server + "] Successful\n");

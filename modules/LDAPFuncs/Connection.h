@@ -73,6 +73,9 @@ class LdapSession {
     unsigned SaslSsf() const { return ssf_; }
     // True when traffic is encrypted: TLS, or a SASL layer with confidentiality.
     bool IsProtected() const { return tls_ || ssf_ > 1; }
+    // For a session that did not bind: the result code the server gave the
+    // bind (such as 49, invalid credentials), or 0 when it never answered.
+    int BindResult() const { return bindResult_; }
 
   private:
     friend LdapSession OpenLdap(const OpenLdapParams& params);
@@ -88,6 +91,7 @@ class LdapSession {
     std::string mechanism_;
     bool tls_ = false;
     unsigned ssf_ = 0;
+    int bindResult_ = 0;
 };
 
 // Connects, sets the options, optionally starts TLS and binds.  A failure is

@@ -336,7 +336,9 @@ std::string StripQuotes(std::string_view text, char quote) {
 std::string EscapeValueQuotes(std::string_view text) {
     const std::size_t eq = text.find('=');
     const std::size_t start = eq == std::string_view::npos ? 0 : eq + 1;
+    if (text.find('"', start) == std::string_view::npos) return std::string(text);
     std::string result(text.substr(0, start));
+    result.reserve(text.size() + 8);
     for (std::size_t i = start; i < text.size(); ++i) {
         if (text[i] == '"' && i > 0 && text[i - 1] != '\\') result.push_back('\\');
         result.push_back(text[i]);

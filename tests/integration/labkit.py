@@ -90,12 +90,27 @@ class Lab:
             result.setdefault(name.lower(), []).append(value)
         return result
 
+    def search(self, base, flt, scope="one", extra=()):
+        """DNs below base matching the filter, in result order."""
+        proc = subprocess.run(["ldapsearch", "-LLL", "-o", "ldif-wrap=no"] + self._client_args()
+                              + list(extra) + ["-b", base, "-s", scope, flt, "1.1"],
+                              capture_output=True, env=self._client_env(), timeout=TIMEOUT)
+        dns = []
+        for line in proc.stdout.decode("utf-8", "replace").splitlines():
+            if line.startswith("dn:: "):
+                dns.append(base64.b64decode(line[5:]).decode("utf-8", "replace"))
+            elif line.startswith("dn: "):
+                dns.append(line[4:])
+        return dns
+
     def exists(self, dn):
         return self.read(dn, "1.1") is not None
 
     # --- Kelvo ---------------------------------------------------------------
     def connect_args(self, bind="default"):
         e = self.env
+        if bind != "default":
+            return []
         if self.kind == "samba":
             if bind == "default":
                 return ["-h", e["LAB_HOST"], "-ssl", "-simple", "-u", e["LAB_ADMIN_UPN"],

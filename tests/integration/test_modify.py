@@ -82,12 +82,13 @@ class ModifyOnOpenLdap(labkit.LabTest):
 
     def test_replace_add_clear(self):
         dn = f"cn=p1,{self.ou}"
-        self.lab.add(dn, objectClass=["person"], sn="one", description="a")
+        self.lab.add(dn, objectClass=["person"], sn="one", description="a", seeAlso="cn=x")
         out = self.assertRun(self.lab.kelvo("-b", dn, "description::b", "telephoneNumber:++:1;2",
                                             "seeAlso:-"), code=0)
-        got = self.lab.read(dn, "description", "telephoneNumber")
+        got = self.lab.read(dn, "description", "telephoneNumber", "seeAlso")
         self.assertEqual(got["description"], ["b"])
         self.assertEqual(sorted(got["telephonenumber"]), ["1", "2"])
+        self.assertNotIn("seealso", got)
         self.assertIn("completed successfully", out)
 
 

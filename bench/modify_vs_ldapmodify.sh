@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Kelvo against OpenLDAP's ldapmodify on the same work: COUNT (default 5000)
+# objects in a lab Active Directory each get one replace, over one LDAPS
+# session with a simple bind, driven by a piped DN list (Kelvo) and by the
+# equivalent LDIF (ldapmodify).  Both run twice, alternating, and the better
+# run of each counts.
+#
+#   bench/modify_vs_ldapmodify.sh [BINARY] [COUNT]
+#
+# Reports the ratio of wall times (target <= 1.05) and Kelvo's client CPU per
+# object (target < 50 microseconds).  Starts its own lab on 127.0.0.41 and
+# stops it again.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(realpath "${1:-$here/../build/kelvo}")
+count=${2:-5000}
+work=$(mktemp -d)
+lab=$work/lab
+cleanup() {
+    bash "$here/../tests/lab/samba_lab.sh" stop "$lab" >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+bash "$here/../tests/lab/samba_lab.sh" start "$lab" 127.0.0.41 >/dev/null
+# shellcheck disable=SC1091
+source "$lab/lab.env"
+export LDAPTLS_CACERT=$LAB_CACERT
+uri=ldaps://$LAB_HOST
+ou="OU=bench,$LAB_BASE"
+
+python3 - "$count" "$ou" "$work" <<'PY'
+import sys
+n, ou, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+with open(f"{work}/add.ldif", "w") as f:
+    f.write(f"dn: {ou}\nobjectClass: organizationalUnit\n\n")
+    for i in range(n):
+        f.write(f"dn: CN=b{i:05d},{ou}\nobjectClass: contact\n\n")
+with open(f"{work}/dns.txt", "w") as f:
+    for i in range(n):
+        f.write(f"CN=b{i:05d},{ou}\n")
+for run in ("1", "2"):
+    with open(f"{work}/modify{run}.ldif", "w") as f:
+        for i in range(n):
+            f.write(f"dn: CN=b{i:05d},{ou}\nchangetype: modify\nreplace: description\n"
+                    f"description: ldapmodify {run}\n-\n\n")
+PY
+echo "creating $count objects..."
+ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
+
+measure() { # wall user sys
+    /usr/bin/time -f '%e %U %S' -o "$work/t" "$@" >/dev/null 2>"$work/err" || {
+        cat "$work/err" >&2
+        return 1
+    }
+    tail -n 1 "$work/t"
+}
+kelvo_run() {
+    measure sh -c "'$bin' -unsafe -h '$LAB_HOST' -ssl -simple -u '$LAB_ADMIN_UPN' \
+        -up '$LAB_PASSWORD' description::'kelvo $1' < '$work/dns.txt'"
+}
+ldapmodify_run() {
+    measure ldapmodify -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/modify$1.ldif"
+}
+
+best_k=""; best_l=""
+for run in 1 2; do
+    k=$(kelvo_run "$run"); l=$(ldapmodify_run "$run")
+    echo "run $run: kelvo wall/user/sys $k   ldapmodify $l"
+    best_k=$(printf '%s\n%s\n' "$best_k" "$k" | sed '/^$/d' | sort -n | head -1)
+    best_l=$(printf '%s\n%s\n' "$best_l" "$l" | sed '/^$/d' | sort -n | head -1)
+done
+read -r kw ku ks <<<"$best_k"
+read -r lw lu ls <<<"$best_l"
+awk -v n="$count" -v kw="$kw" -v ku="$ku" -v ks="$ks" -v lw="$lw" -v lu="$lu" -v ls="$ls" 'BEGIN {
+    printf "objects:                 %d\n", n
+    printf "kelvo wall:              %.2f s (client CPU %.2f s)\n", kw, ku + ks
+    printf "ldapmodify wall:         %.2f s (client CPU %.2f s)\n", lw, lu + ls
+    printf "wall-time ratio:         %.3f (target <= 1.05)\n", kw / lw
+    printf "kelvo CPU per object:    %.1f us (target < 50)\n", (ku + ks) * 1e6 / n
+}'
