@@ -68,24 +68,16 @@ void LogConversion(std::string_view where, const std::string& kind, const std::s
     LogLine("[" + std::string(where) + "] Converted " + kind + " to " + kind + " DN: " + dn);
 }
 
-// In a redirect mode a text that is not a DN may still be a SID or GUID value.
+// In a redirect mode a text that is not a DN may still be a SID or GUID value:
+// "S-...", a braced GUID, or 32 hex digits.
 bool RedirectValueToDN(const std::string& text, std::string& out, std::string& kind) {
-    if (text.starts_with("S-")) {
-        out = "<SID=" + text + ">";
-        kind = "SID";
-        return true;
-    }
-    if (text.size() == 38 && text.front() == '{' && text[37] == '}') {
-        out = "<GUID=" + text.substr(1, 36) + ">";
-        kind = "GUID";
-        return true;
-    }
     if (text.size() == 32 && OnlyChars(text, kHexChars)) {
         out = "<GUID=" + text + ">";
         kind = "GUID";
         return true;
     }
-    return false;
+    const bool braced = text.size() == 38 && text.front() == '{' && text[37] == '}';
+    return (text.starts_with("S-") || braced) && SidGuidToDN(text, out, kind);
 }
 
 void TrimLog(std::string_view debugText, std::string_view logText) {

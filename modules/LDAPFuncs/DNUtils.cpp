@@ -5,6 +5,7 @@
 #include "pellixstrings.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace {
@@ -107,16 +108,18 @@ std::string HierarchyKey(std::string_view dn, DNCut& cut) {
 }
 
 void SortByKeys(std::vector<std::string>& dns, std::vector<std::string>& keys) {
-    std::vector<std::pair<std::string, std::size_t>> order;
-    order.reserve(dns.size());
-    for (std::size_t i = 0; i < dns.size(); ++i)
-        order.emplace_back(std::move(keys[i]), i);
+    // Sorting indexes keeps the moves (and the merge buffer) small.
+    std::vector<std::uint32_t> order(dns.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<std::uint32_t>(i);
     std::stable_sort(order.begin(), order.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+                     [&keys](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+    keys.clear();
+    keys.shrink_to_fit();
     std::vector<std::string> sorted;
     sorted.reserve(dns.size());
-    for (const auto& entry : order)
-        sorted.push_back(std::move(dns[entry.second]));
+    for (std::uint32_t i : order)
+        sorted.push_back(std::move(dns[i]));
     dns = std::move(sorted);
 }
 
@@ -282,13 +285,36 @@ bool SortDNs(std::string_view modeIn, std::vector<std::string>& dns) {
 
 bool DNCheck(std::string_view dnIn) {
     KELVO_TRACE_SCOPE();
+    const bool debug = diag::Debug();
     const std::string dn = StripQuotes(dnIn);
-    diag::DebugOut("DEBUG:      DNCheck - DN=" + dn + "\n");
-    std::vector<std::string> comps;
-    if (!ExplodeDN(dn, comps)) return false;
-    for (const auto& c : comps) {
-        diag::DebugOut("DEBUG:        DNCheck - " + c + "\n");
-        if (c.empty() || c.find('=') == std::string::npos) return false;
+    if (debug) diag::Out("DEBUG:      DNCheck - DN=" + dn + "\n");
+    // Checked on views of the text; the parser only has to accept it.  Called
+    // once per input line, so nothing is copied unless debugging.
+    static thread_local DNCut cut;
+    SplitDN(dn, cut);
+    if (!cut.extendedOk) return false;
+    if (!cut.rest.empty()) {
+        LDAPDN raw = nullptr;
+        if (ldap_str2dn(std::string(cut.rest).c_str(), &raw, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
+            return false;
+        DnPtr parsed(raw);
+        std::size_t count = 0;
+        while (parsed && parsed.get()[count] != nullptr)
+            ++count;
+        if (count != cut.parts.size() - cut.extended) {
+            // The parser cut the DN differently: judge its components.
+            std::vector<std::string> comps;
+            if (!ExplodeDN(dn, comps)) return false;
+            for (const auto& c : comps) {
+                if (debug) diag::Out("DEBUG:        DNCheck - " + c + "\n");
+                if (c.empty() || c.find('=') == std::string::npos) return false;
+            }
+            return true;
+        }
+    }
+    for (std::string_view c : cut.parts) {
+        if (debug) diag::Out("DEBUG:        DNCheck - " + std::string(c) + "\n");
+        if (c.empty() || c.find('=') == std::string_view::npos) return false;
     }
     return true;
 }

@@ -133,6 +133,9 @@ def main():
                     failures.append(f"file {name} lacks: {line!r}")
     out = out.decode("utf-8", "replace")
     err = err.decode("utf-8", "replace")
+    for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
+        if marker in err:
+            failures.append(f"sanitizer report: {marker}")
     want = case["exit"] & 0xFF
     if code != want:
         failures.append(f"exit status {code}, expected {want} ({case['exit']})")

@@ -136,6 +136,10 @@ class Lab:
         proc = subprocess.run(cmd, input=(stdin or "").encode(), capture_output=True,
                               env=self.kelvo_env(env), timeout=TIMEOUT, cwd=cwd)
         out = proc.stdout.decode("utf-8", "replace")
+        err = proc.stderr.decode("utf-8", "replace")
+        for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
+            if marker in err:
+                raise AssertionError(f"sanitizer report from {cmd[1:]}:\n{err}")
         return proc.returncode, out
 
 

@@ -121,6 +121,18 @@ class ObjectActionsOnOpenLdap(labkit.LabTest):
         self.assertRun(self.lab.kelvo("-b", f"cn=o2,{sub}", "-rm"))
         self.assertFalse(self.lab.exists(f"cn=o2,{sub}"))
 
+    def test_refused_control_is_reported_and_stops_the_run(self):
+        a = f"cn=ctla,{self.ou}"
+        b = f"cn=ctlb,{self.ou}"
+        for dn in (a, b):
+            self.lab.add(dn, objectClass=["person"], sn="x")
+        rc, out = self.lab.kelvo("-rm", "-treedelete", stdin=f"{a}\n{b}\n")
+        self.assertEqual(rc, 12, out)  # unavailable critical extension
+        self.assertIn(f"   DN: {a}...: [{self.lab.env['LAB_ADDR']}] Error 0xc (12) - ", out)
+        self.assertIn("ERROR: Too many errors encountered, terminating...", out)
+        self.assertNotIn(f"   DN: {b}", out)
+        self.assertTrue(self.lab.exists(a) and self.lab.exists(b))
+
     def test_temporary_object_gets_its_time_to_live(self):
         dn = f"cn=tmp,{self.ou}"
         self.assertRun(self.lab.kelvo("-b", dn, "-add", "-tmpobj", "1h", "objectClass::person",
