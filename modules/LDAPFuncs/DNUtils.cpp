@@ -108,18 +108,47 @@ std::string HierarchyKey(std::string_view dn, DNCut& cut) {
 }
 
 void SortByKeys(std::vector<std::string>& dns, std::vector<std::string>& keys) {
-    // Sorting indexes keeps the moves (and the merge buffer) small.
-    std::vector<std::uint32_t> order(dns.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<std::uint32_t>(i);
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+    // Large lists share long key prefixes ("dc=example//dc=corp//ou=..."):
+    // skip what every key has in common and compare the next eight bytes as
+    // one number first.  Ties fall back to the rest of the key and then to
+    // the input position, which keeps equal keys in input order.
+    std::size_t common = keys.empty() ? 0 : keys.front().size();
+    for (const auto& k : keys) {
+        const std::size_t n = std::min(common, k.size());
+        common = static_cast<std::size_t>(
+            std::mismatch(k.begin(), k.begin() + static_cast<long>(n), keys.front().begin()).first -
+            k.begin());
+    }
+    struct Item {
+        std::uint64_t head;
+        std::uint32_t index;
+    };
+    std::vector<Item> order(dns.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        std::uint64_t head = 0;
+        for (std::size_t b = 0; b < 8; ++b) {
+            const std::size_t at = common + b;
+            head =
+                (head << 8) | (at < keys[i].size() ? static_cast<unsigned char>(keys[i][at]) : 0u);
+        }
+        order[i] = {head, static_cast<std::uint32_t>(i)};
+    }
+    const std::size_t tail = common + 8;
+    std::sort(order.begin(), order.end(), [&keys, tail](const Item& a, const Item& b) {
+        if (a.head != b.head) return a.head < b.head;
+        const std::string& ka = keys[a.index];
+        const std::string& kb = keys[b.index];
+        const std::string_view ra = ka.size() > tail ? std::string_view(ka).substr(tail) : "";
+        const std::string_view rb = kb.size() > tail ? std::string_view(kb).substr(tail) : "";
+        if (const int c = ra.compare(rb); c != 0) return c < 0;
+        return a.index < b.index;
+    });
     keys.clear();
     keys.shrink_to_fit();
     std::vector<std::string> sorted;
     sorted.reserve(dns.size());
-    for (std::uint32_t i : order)
-        sorted.push_back(std::move(dns[i]));
+    for (const Item& item : order)
+        sorted.push_back(std::move(dns[item.index]));
     dns = std::move(sorted);
 }
 
@@ -283,9 +312,59 @@ bool SortDNs(std::string_view modeIn, std::vector<std::string>& dns) {
     return true;
 }
 
+bool IsPlainDN(std::string_view dn) {
+    // type=value pairs joined by commas, where the type is a name or a
+    // numeric OID and the value has no character that would need escaping.
+    // Every such text is a valid DN; anything else is left to the parser.
+    if (dn.empty()) return false;
+    std::size_t pos = 0;
+    while (pos <= dn.size()) {
+        const std::size_t comma = std::min(dn.find(',', pos), dn.size());
+        const std::string_view comp = dn.substr(pos, comma - pos);
+        const std::size_t eq = comp.find('=');
+        if (eq == std::string_view::npos || eq == 0 || eq + 1 == comp.size()) return false;
+        const std::string_view type = comp.substr(0, eq);
+        const std::string_view value = comp.substr(eq + 1);
+        const auto isAlpha = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+        const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+        if (isAlpha(type.front())) {
+            for (char c : type)
+                if (!isAlpha(c) && !isDigit(c) && c != '-') return false;
+        } else {
+            bool lastDot = true;
+            for (char c : type) {
+                if (c == '.' ? lastDot : !isDigit(c)) return false;
+                lastDot = c == '.';
+            }
+            if (lastDot) return false;
+        }
+        if (value.front() == ' ' || value.front() == '#' || value.back() == ' ') return false;
+        for (char c : value) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 0x20 || u >= 0x7F) return false;
+            switch (c) {
+            case '"':
+            case '+':
+            case ';':
+            case '<':
+            case '>':
+            case '\\':
+            case '=':
+                return false;
+            default:
+                break;
+            }
+        }
+        pos = comma + 1;
+        if (comma == dn.size()) break;
+    }
+    return true;
+}
+
 bool DNCheck(std::string_view dnIn) {
     KELVO_TRACE_SCOPE();
     const bool debug = diag::Debug();
+    if (!debug && IsPlainDN(dnIn)) return true;
     const std::string dn = StripQuotes(dnIn);
     if (debug) diag::Out("DEBUG:      DNCheck - DN=" + dn + "\n");
     // Checked on views of the text; the parser only has to accept it.  Called

@@ -45,6 +45,9 @@ bool SortDNs(std::string_view mode, std::vector<std::string>& dns);
 // True when the DN (optionally in double quotes) splits into components that
 // are all non-empty and of the form type=value.
 bool DNCheck(std::string_view dn);
+// True for the common DN made only of type=value pairs whose values need no
+// escaping; such a DN is always valid.  False says nothing.
+bool IsPlainDN(std::string_view dn);
 
 // Text from the first "DC=" (exact case) to the end, or "".
 std::string DNDomainPart(std::string_view dn);

@@ -1,5 +1,7 @@
 #include "DNUtils.h"
 
+#include <ldap.h>
+
 #include "CaptureOutput.h"
 
 #include <gtest/gtest.h>
@@ -280,3 +282,43 @@ TEST(DNDomainPart, Table) {
 }
 
 } // namespace
+
+// The shortcut may only vouch for DNs the parser accepts too.
+TEST(DNCheck, PlainDNShortcutAgreesWithParser) {
+    const char* const cases[] = {
+        "CN=User 0000001,OU=Dept01,DC=corp,DC=example",
+        "cn=a,dc=x",
+        "2.5.4.3=a,dc=x",
+        "1..2=a",
+        "2.5.=a",
+        "cn=a b-c.d_e,o=x",
+        "cn= a,dc=x",
+        "cn=a ,dc=x",
+        "cn=#a,dc=x",
+        "cn=a,,dc=x",
+        "cn=a,",
+        ",cn=a",
+        "=a",
+        "cn=",
+        "c-n=a",
+        "-cn=a",
+        "cn=a=b",
+        "cn=a+sn=b",
+        "cn=a\\,b,dc=x",
+        "cn=caf\xC3\xA9,dc=x",
+        "cn=a;b",
+        "cn",
+        "cn=a/b,dc=x",
+        "cn=a!b@c$d%e^f&g*h(i)j[k]l{m}n|o~p`q?r'",
+    };
+    for (const char* dn : cases) {
+        if (!IsPlainDN(dn)) continue;
+        LDAPDN parsed = nullptr;
+        EXPECT_EQ(ldap_str2dn(dn, &parsed, LDAP_DN_FORMAT_LDAPV3), LDAP_SUCCESS) << dn;
+        ldap_dnfree(parsed);
+    }
+    EXPECT_TRUE(IsPlainDN("CN=User 0000001,OU=Dept01,DC=corp,DC=example"));
+    EXPECT_TRUE(IsPlainDN("2.5.4.3=a,dc=x"));
+    EXPECT_FALSE(IsPlainDN("cn=a\\,b,dc=x"));
+    EXPECT_FALSE(IsPlainDN("<GUID=1234>"));
+}
