@@ -150,15 +150,26 @@ ObjectResult Rename(RunContext& ctx, OperationPlan& plan, const std::string& dn)
                                   plan.controls.Array(), nullptr));
 }
 
-// The attribute type of a deleted object's RDN, read from its current DN.
-std::string DeletedObjectType(RunContext& ctx, const std::string& dn) {
+// The current DN of a deleted object named by <GUID=...> or <SID=...>.
+std::string DeletedObjectDN(RunContext& ctx, const std::string& dn) {
     std::vector<std::string> found;
     if (GetDNFromSearch(ctx.ld, dn, "base", "objectclass=*", found, *ctx.root) == 0 &&
-        !found.empty()) {
-        std::string rdn = FirstRDN(found.front());
-        if (auto eq = rdn.find('='); eq != std::string::npos) return rdn.substr(0, eq);
-    }
-    return "CN";
+        !found.empty())
+        return found.front();
+    return {};
+}
+
+// The RDN a deleted object named by <GUID=...> or <SID=...> gets back: its
+// last known RDN with the type of its current RDN, or, when the directory
+// keeps no last known RDN, its current RDN without the deletion mangling.
+std::string LastKnownRDN(RunContext& ctx, const std::string& dn) {
+    const std::string current = DeletedObjectDN(ctx, dn);
+    std::string rdn = GetLastKnownRDN(ctx.ld, dn, ctx.settings.showRecycled, *ctx.root, LogLine);
+    if (rdn.empty()) return current.empty() ? std::string() : CutMangledRDN(current);
+    if (rdn.find('=') != std::string::npos) return rdn;
+    const std::string type = FirstRDN(current);
+    const std::size_t eq = type.find('=');
+    return (eq == std::string::npos ? std::string("CN") : type.substr(0, eq)) + "=" + rdn;
 }
 
 ObjectResult Undelete(RunContext& ctx, OperationPlan& plan, const std::string& dn) {
@@ -180,10 +191,11 @@ ObjectResult Undelete(RunContext& ctx, OperationPlan& plan, const std::string& d
     if (rdn.empty() && !dn.starts_with("<")) {
         rdn = CutMangledRDN(dn);
     } else if (rdn.empty()) {
-        rdn = GetLastKnownRDN(ctx.ld, dn, ctx.settings.showRecycled, *ctx.root, LogLine);
-        // The attribute holds the value only; take the type from the object.
-        if (!rdn.empty() && rdn.find('=') == std::string::npos)
-            rdn = DeletedObjectType(ctx, dn) + "=" + rdn;
+        rdn = LastKnownRDN(ctx, dn);
+    }
+    if (rdn.empty()) {
+        if (!Quiet()) diag::Out("ERROR: Can't determine Last Known RDN, skipping...\n");
+        return Skip();
     }
     if (auto stop = ExpandRDN(ctx, dn, rdn)) return *stop;
     const std::string newDN = rdn + "," + parent;
@@ -201,8 +213,13 @@ ObjectResult Undelete(RunContext& ctx, OperationPlan& plan, const std::string& d
         mods.AddBinary(LDAP_MOD_ADD, name, values);
         LogLine("MOD: LDAP_MOD_ADD | LDAP_MOD_BVALUES - " + name);
     }
+    // A <GUID=...> target is restored through its current DN: some
+    // directories only reanimate a tombstone named by its DN.
+    std::string target = dn;
+    if (dn.starts_with("<"))
+        if (std::string current = DeletedObjectDN(ctx, dn); !current.empty()) target = current;
     return FromCode(
-        ldap_modify_ext_s(ctx.ld, dn.c_str(), mods.Array(), plan.controls.Array(), nullptr));
+        ldap_modify_ext_s(ctx.ld, target.c_str(), mods.Array(), plan.controls.Array(), nullptr));
 }
 
 // Sets the time to live of a dynamic object through the refresh operation.

@@ -28,7 +28,9 @@ LDIF
 
 show() {
     echo
-    echo "\$ kelvo $*"
+    printf '$ kelvo'
+    printf ' %q' "$@"
+    echo
     ./build/kelvo "$@" || echo "(exit status $?)"
 }
 conn=(-h "$LAB_HOST")   # Kerberos bind from the lab's ticket cache

@@ -78,6 +78,23 @@ class ObjectActionsOnActiveDirectory(labkit.LabTest):
         got = self.lab.read(f"cn=undelme,{elsewhere}", "description")
         self.assertEqual(got["description"], ["back"])
 
+    def test_undelete_by_guid_takes_the_last_known_name(self):
+        dn = self.contact("byguid")
+        guid = self.guid_of(dn)
+        self.assertRun(self.lab.kelvo("-b", dn, "-rm"))
+        self.assertRun(self.lab.kelvo("-b", f"<GUID={guid}>", "-undel"))
+        self.assertTrue(self.lab.exists(dn))
+
+    def guid_of(self, dn):
+        import base64, subprocess, uuid
+        out = subprocess.run(["ldapsearch", "-LLL", "-o", "ldif-wrap=no"] + self.lab._client_args()
+                             + ["-b", dn, "-s", "base", "(objectClass=*)", "objectGUID"],
+                             capture_output=True, env=self.lab._client_env(), timeout=60).stdout
+        for line in out.decode().splitlines():
+            if line.startswith("objectGUID:: "):
+                return str(uuid.UUID(bytes_le=base64.b64decode(line[13:])))
+        self.fail(f"no objectGUID for {dn}")
+
     def test_undelete_skips_when_last_known_parent_is_deleted(self):
         parent = f"ou=doomed,{self.ou}"
         self.lab.add(parent, objectClass=["top", "organizationalUnit"])
