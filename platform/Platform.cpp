@@ -19,23 +19,43 @@ bool IsRedirected(Stream s) {
     return isatty(static_cast<int>(s)) == 0;
 }
 
+namespace {
+
+// Where hidden input comes from: the controlling terminal when standard input
+// carries data (a piped DN list), else standard input itself.
+std::FILE* KeySource() {
+    static std::FILE* source = [] {
+        if (isatty(STDIN_FILENO)) return stdin;
+        if (std::FILE* tty = std::fopen("/dev/tty", "r")) return tty;
+        return stdin;
+    }();
+    return source;
+}
+
+} // namespace
+
 int ReadKeyNoEcho() {
+    std::FILE* in = KeySource();
+    const int fd = fileno(in);
     termios old{};
-    const bool tty = tcgetattr(STDIN_FILENO, &old) == 0;
+    const bool tty = tcgetattr(fd, &old) == 0;
     if (tty) {
         termios raw = old;
         raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
-        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+        tcsetattr(fd, TCSANOW, &raw);
     }
-    unsigned char c = 0;
-    ssize_t n;
+    // Through the stdio stream: earlier reads (the hint-line peek) may have
+    // buffered input there already.
+    int ch;
     do {
-        n = read(STDIN_FILENO, &c, 1);
-    } while (n < 0 && errno == EINTR);
-    if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &old);
-    if (n <= 0) return 27;
+        errno = 0;
+        ch = std::fgetc(in);
+    } while (ch == EOF && errno == EINTR);
+    if (tty) tcsetattr(fd, TCSANOW, &old);
+    if (ch == EOF) return 27;
+    const auto c = static_cast<unsigned char>(ch);
     if (c == '\n' || c == '\r') return 13;
     if (c == 127) return 8;
     return c;

@@ -16,8 +16,10 @@ enum class Stream { In = 0, Out = 1, Err = 2 };
 // True when the stream is a file or a pipe (anything but a terminal).
 bool IsRedirected(Stream s);
 
-// Reads one key from the terminal without echo.  Returns the byte, with Enter
-// reported as 13, Backspace/Delete as 8, and end of input as 27 (cancel).
+// Reads one key without echo: from the terminal, even when standard input is a
+// pipe of DNs; from standard input when there is no terminal (scripts).
+// Returns the byte, with Enter reported as 13, Backspace/Delete as 8, and end
+// of input as 27 (cancel).
 int ReadKeyNoEcho();
 
 // Terminal title through the title escape sequence; a no-op when standard
