@@ -39,6 +39,31 @@ int HintAfterBlank() {
     return UsageHint();
 }
 
+// Takes host, base and SSL from an LDAP URL (-url or an ADCSV header).  False,
+// after the error block, when the URL carries a scope, filter or attributes.
+bool ApplyLdapUrl(const std::string& url, RunSettings& s, std::string& base) {
+    std::map<std::string, std::string> fields;
+    if (!ParseLDAPURL(url, fields)) return true;
+    if (diag::Debug()) {
+        diag::Out("DEBUG: ParseLDAPURL\n");
+        for (const auto& [k, v] : fields)
+            diag::Out("DEBUG:  " + k + " = " + v + "\n");
+    }
+    if (fields["PROTOCOL"].find("LDAPS:") != std::string::npos) s.ssl = true;
+    if (!fields["HOST"].empty()) s.host = fields["HOST"];
+    base = fields["BASE"];
+    const std::string& scope = fields["SCOPE"];
+    if ((!scope.empty() && StrToUpper(scope) != "BASE") || !fields["FILTER"].empty() ||
+        !fields["ATTRS"].empty()) {
+        diag::Out("ERROR:\n");
+        diag::Out("ERROR: The LDAP URL SCOPE, FILTER, and ATTRIBUTES fields are invalid for "
+                  "Kelvo.\n");
+        diag::Out("ERROR:\n");
+        return false;
+    }
+    return true;
+}
+
 std::uint32_t ToUnsigned(const std::string& text) {
     return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
 }
@@ -310,26 +335,9 @@ Step Run::UrlAndBases() {
     }
     s_.host = parser_.GetValue(sw::h);
     if (parser_.IsSwitch(sw::url)) {
-        std::map<std::string, std::string> fields;
-        if (ParseLDAPURL(parser_.GetValue(sw::url), fields)) {
-            if (diag::Debug()) {
-                diag::Out("DEBUG: ParseLDAPURL\n");
-                for (const auto& [k, v] : fields)
-                    diag::Out("DEBUG:  " + k + " = " + v + "\n");
-            }
-            if (fields["PROTOCOL"].find("LDAPS:") != std::string::npos) s_.ssl = true;
-            if (!fields["HOST"].empty()) s_.host = fields["HOST"];
-            if (!fields["BASE"].empty()) parser_.SetValue(sw::b, fields["BASE"]);
-            const std::string& scope = fields["SCOPE"];
-            if ((!scope.empty() && StrToUpper(scope) != "BASE") || !fields["FILTER"].empty() ||
-                !fields["ATTRS"].empty()) {
-                diag::Out("ERROR:\n");
-                diag::Out("ERROR: The LDAP URL SCOPE, FILTER, and ATTRIBUTES fields are invalid "
-                          "for Kelvo.\n");
-                diag::Out("ERROR:\n");
-                return HintAfterBlank();
-            }
-        }
+        std::string base;
+        if (!ApplyLdapUrl(parser_.GetValue(sw::url), s_, base)) return HintAfterBlank();
+        if (!base.empty()) parser_.SetValue(sw::b, base);
     }
     s_.schemaBase = parser_.IsSwitch(sw::schema);
     s_.configBase = parser_.IsSwitch(sw::config);
@@ -651,21 +659,8 @@ Step Run::Connect() {
     // Connection defaults carried by an ADCSV header fill what switches left open.
     if (s_.adcsv) {
         const auto& a = input_.csv.adcsv;
-        if (!a.url.empty()) {
-            std::map<std::string, std::string> f;
-            if (ParseLDAPURL(a.url, f)) {
-                if (f["PROTOCOL"].find("LDAPS:") != std::string::npos) s_.ssl = true;
-                if (!f["HOST"].empty()) s_.host = f["HOST"];
-                if ((!f["SCOPE"].empty() && StrToUpper(f["SCOPE"]) != "BASE") ||
-                    !f["FILTER"].empty() || !f["ATTRS"].empty()) {
-                    diag::Out("ERROR:\n");
-                    diag::Out("ERROR: The LDAP URL SCOPE, FILTER, and ATTRIBUTES fields are "
-                              "invalid for Kelvo.\n");
-                    diag::Out("ERROR:\n");
-                    return HintAfterBlank();
-                }
-            }
-        }
+        std::string ignoredBase;
+        if (!a.url.empty() && !ApplyLdapUrl(a.url, s_, ignoredBase)) return HintAfterBlank();
         if (!a.hh.empty()) {
             s_.host = a.hh;
             parser_.SetValue(sw::h, a.hh);
@@ -813,15 +808,8 @@ int Run::Loop() {
         }
         if (r.status == ObjectResult::Status::Skipped) continue;
         if (r.status == ObjectResult::Status::Failed) {
-            std::string ext;
-            GetExtendedError(ctx_.ld, ext);
             ++failed_;
-            if (!Quiet()) {
-                DisplayLDAPError(static_cast<int>(r.code), nullptr, "", ctx_.serverName);
-                diag::Out("\n");
-            }
-            if (Globals().extErr && !ext.empty()) diag::Out("   Extended Error: " + ext + "\n");
-            LogLine("ERROR: " + ext);
+            ReportRequestFailure(ctx_, r.code, !Quiet(), true);
             lastError = r.code;
             if (!s_.cont) {
                 diag::Out("\n\nERROR: Too many errors encountered, terminating...\n");

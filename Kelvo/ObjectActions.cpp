@@ -436,18 +436,25 @@ std::string CutMangledRDN(const std::string& dn) {
     return FirstRDN(dn);
 }
 
+void ReportRequestFailure(const RunContext& ctx, std::uint32_t code, bool showLine, bool endLine) {
+    std::string ext;
+    GetExtendedError(ctx.ld, ext);
+    if (showLine) {
+        DisplayLDAPError(static_cast<int>(code), nullptr, "", ctx.serverName);
+        if (endLine) diag::Out("\n");
+    }
+    if (Globals().extErr && !ext.empty()) diag::Out("   Extended Error: " + ext + "\n");
+    LogLine("ERROR: " + ext);
+}
+
 std::optional<int> Hackon(RunContext& ctx) {
     KELVO_TRACE_SCOPE();
     LogLine("Enabling hackon mode...\n");
     int rc = UpdateLDAPString("", "schemaUpgradeInProgress", "1", ctx.ld);
     if (rc == 0) return std::nullopt;
     std::uint32_t code = Code(rc);
-    std::string ext;
-    GetExtendedError(ctx.ld, ext);
     diag::Out("Unable to enable hackmode\n");
-    DisplayLDAPError(code, nullptr, "", ctx.serverName);
-    if (Globals().extErr && !ext.empty()) diag::Out("   Extended Error: " + ext + "\n");
-    LogLine("ERROR: " + ext);
+    ReportRequestFailure(ctx, code, true, false);
     diag::Out("\n\nERROR: Too many errors encountered, terminating...\n");
     return static_cast<int>(code);
 }

@@ -41,6 +41,11 @@ std::string FirstRDN(const std::string& dn);
 // An undeleted object's RDN: the first component cut before "\0ADEL:".
 std::string CutMangledRDN(const std::string& rdn);
 
+// Reports a failed request: the fixed error line (when `showLine`, followed by
+// a line end when `endLine`), the server's extended error with -exterr, and
+// the log line.
+void ReportRequestFailure(const RunContext& ctx, std::uint32_t code, bool showLine, bool endLine);
+
 // Sets schemaUpgradeInProgress on the RootDSE.  An exit code on failure.
 std::optional<int> Hackon(RunContext& ctx);
 
