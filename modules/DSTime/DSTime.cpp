@@ -487,16 +487,5 @@ std::string CurrentLocalTimeText() {
 
 std::size_t DSTGetTokens(std::string_view text, std::string_view delim, TokenVector& out,
                          std::size_t maxSplits) {
-    KELVO_TRACE_SCOPE();
-    if (text.empty()) return 0;
-    if (!delim.empty()) {
-        for (std::size_t hit = text.find(delim); hit != std::string_view::npos && maxSplits != 0;
-             hit = text.find(delim)) {
-            out.emplace_back(text.substr(0, hit));
-            text.remove_prefix(hit + delim.size());
-            --maxSplits;
-        }
-    }
-    if (!text.empty()) out.emplace_back(text);
-    return out.size();
+    return GetTokens(text, delim, out, maxSplits);
 }

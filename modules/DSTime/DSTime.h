@@ -124,7 +124,6 @@ std::string Int8_to_GT(std::string_view int8Text, std::string_view suffix);
 // The current local time as display text ("YYYY/MM/DD-HH:MM:SS <zone>").
 std::string CurrentLocalTimeText();
 
-// This module's own copy of the basic tokenizer; behaves exactly like
-// GetTokens.
+// The time module's name for the basic tokenizer; it is GetTokens.
 std::size_t DSTGetTokens(std::string_view text, std::string_view delim, TokenVector& out,
                          std::size_t maxSplits = kMaxSplits);
