@@ -60,22 +60,17 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
                  const std::string& action, const ActionOptions& o, ModContainers& c,
                  ParseResult& result) {
     const bool prefixed = attribute.find("##") != std::string::npos;
-    if (!prefixed) {
+    // Plain values go out as text; prefixed ones in CSV modes wait for each
+    // row's values before they are encoded.
+    if (!prefixed || o.csv || o.adcsv) {
+        const bool deferred = prefixed;
         if (route == Route::Add)
-            MultiValueInsOrDel(attribute, values, c.add);
+            MultiValueInsOrDel(attribute, values, deferred ? c.deferredAdd : c.add);
         else if (route == Route::Delete)
-            MultiValueInsOrDel(attribute, values, c.del);
+            MultiValueInsOrDel(attribute, values, deferred ? c.deferredDel : c.del);
         else
-            c.replace[attribute] = values.empty() ? std::string() : values.front();
-        return;
-    }
-    if (o.csv || o.adcsv) {
-        if (route == Route::Add)
-            MultiValueInsOrDel(attribute, values, c.deferredAdd);
-        else if (route == Route::Delete)
-            MultiValueInsOrDel(attribute, values, c.deferredDel);
-        else
-            c.deferredReplace[attribute] = values.empty() ? std::string() : values.front();
+            (deferred ? c.deferredReplace : c.replace)[attribute] =
+                values.empty() ? std::string() : values.front();
         return;
     }
     if (attribute.starts_with("sd##") && !o.sdSimple) {

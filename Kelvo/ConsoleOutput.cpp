@@ -79,6 +79,18 @@ int UsageHint() {
     return 1;
 }
 
+void ErrorBlock(std::initializer_list<std::string_view> lines, ErrorFrame frame) {
+    const std::string_view edge = frame == ErrorFrame::Bare ? "ERROR:\n" : "ERROR: \n";
+    std::string text(edge);
+    for (std::string_view line : lines) {
+        text += "ERROR: ";
+        text += line;
+        text += '\n';
+    }
+    text += edge;
+    diag::Out(text);
+}
+
 int VersionBlock(const std::string& programPath) {
     diag::TraceOut("DEBUG: Pulling executable pathing information for -appver\n");
     std::string exe = platform::ExecutablePath();

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <string_view>
@@ -24,6 +25,11 @@ std::string DefaultUsageFileName();
 
 // Prints the short usage hint; returns the exit code 1.
 int UsageHint();
+
+// A framed error message: the frame line ("ERROR:" or "ERROR: "), each line
+// as "ERROR: <line>", the frame line again.
+enum class ErrorFrame { Bare, Spaced };
+void ErrorBlock(std::initializer_list<std::string_view> lines, ErrorFrame frame = ErrorFrame::Bare);
 
 // The -appver block; returns 0.
 int VersionBlock(const std::string& programPath);

@@ -241,9 +241,7 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
         diag::DebugOut("DEBUG: Reading in STDIN...\n");
     } else {
         if (settings.csvFile.empty()) {
-            diag::Out("ERROR: \n");
-            diag::Out("ERROR: No Base specified and not redirecting input.\n");
-            diag::Out("ERROR: \n");
+            ErrorBlock({"No Base specified and not redirecting input."}, ErrorFrame::Spaced);
             return UsageHint();
         }
         if (std::uint32_t err = platform::FileAttributesError(settings.csvFile); err != 0) {

@@ -26,13 +26,6 @@ namespace {
 
 using Step = std::optional<int>; // a value ends the run with that exit code
 
-void ErrorBlock(std::initializer_list<std::string_view> lines, std::string_view frame = "ERROR:") {
-    diag::Out(std::string(frame) + "\n");
-    for (auto l : lines)
-        diag::Out(std::string(l) + "\n");
-    diag::Out(std::string(frame) + "\n");
-}
-
 // Exit with the short usage hint after an empty line.
 int HintAfterBlank() {
     diag::Out("\n");
@@ -55,10 +48,7 @@ bool ApplyLdapUrl(const std::string& url, RunSettings& s, std::string& base) {
     const std::string& scope = fields["SCOPE"];
     if ((!scope.empty() && StrToUpper(scope) != "BASE") || !fields["FILTER"].empty() ||
         !fields["ATTRS"].empty()) {
-        diag::Out("ERROR:\n");
-        diag::Out("ERROR: The LDAP URL SCOPE, FILTER, and ATTRIBUTES fields are invalid for "
-                  "Kelvo.\n");
-        diag::Out("ERROR:\n");
+        ErrorBlock({"The LDAP URL SCOPE, FILTER, and ATTRIBUTES fields are invalid for Kelvo."});
         return false;
     }
     return true;
@@ -158,10 +148,9 @@ Step Run::Layers() {
         std::string prefix = StrToLower(parser_.GetValue(sw::e));
         if (prefix.empty()) prefix = kSharedEnvPrefix;
         if (!ReadEnv(prefix, parser_, env_, debug) && !parser_.IsSwitch(sw::eignore)) {
-            diag::Out("ERROR:\n");
-            diag::Out("ERROR: No switches/args loaded due to -e switch, exiting. Use -eignore to "
-                      "override.\n");
-            diag::Out("ERROR:\n\n");
+            ErrorBlock({"No switches/args loaded due to -e switch, exiting. Use -eignore to "
+                        "override."});
+            diag::Out("\n");
             Globals().pause = parser_.IsSwitch(sw::pause);
             Pause();
             return -1;
@@ -225,7 +214,7 @@ Step Run::EarlySwitches() {
                                                    sw::replacedn};
     for (auto name : kNotYet) {
         if (!parser_.IsSwitch(name)) continue;
-        ErrorBlock({"ERROR: -" + std::string(name) + " is not available in this version."});
+        ErrorBlock({"-" + std::string(name) + " is not available in this version."});
         return HintAfterBlank();
     }
     s_.updateNCHead = parser_.IsSwitch(sw::updatenchead);
@@ -246,7 +235,7 @@ Step Run::EarlySwitches() {
         diag::DebugOut("DEBUG: Logging file = " + s_.logFile + "\n");
         diag::DebugOut(std::string("DEBUG: Logging open status = ") + (ok ? "1" : "0") + "\n");
         if (!ok) {
-            ErrorBlock({"ERROR: Could not open log file - " + s_.logFile});
+            ErrorBlock({"Could not open log file - " + s_.logFile});
             return -1;
         }
         Log().WriteLine("KELVO Log\n============");
@@ -318,7 +307,7 @@ Step Run::Help() {
         kelvo::EncPwdResult r = kelvo::EncodeEncPwd(password);
         kelvo::WipeSecret(password);
         if (!r.ok) {
-            ErrorBlock({"ERROR: " + r.error});
+            ErrorBlock({r.error});
             return -1;
         }
         diag::Out(r.value + "\n");
@@ -400,9 +389,7 @@ Step Run::Conversions() {
     s_.digest = has(sw::digest);
     if (s_.simple && s_.digest) {
         diag::Out("\n");
-        diag::Out("ERROR:\n");
-        diag::Out("ERROR: -simple/-digest cannot be used with each other.\n");
-        diag::Out("ERROR:\n");
+        ErrorBlock({"-simple/-digest cannot be used with each other."});
         return HintAfterBlank();
     }
     s_.ntlm = has(sw::ntlm);
@@ -417,9 +404,8 @@ Step Run::Conversions() {
         else if (v == "clear")
             s_.csvModNull = 2;
         else {
-            diag::Out("ERROR: \n");
-            diag::Out("ERROR: Bad value specified for -csvmodnull. Use clear or ignore.\n");
-            diag::Out("ERROR: \n");
+            ErrorBlock({"Bad value specified for -csvmodnull. Use clear or ignore."},
+                       ErrorFrame::Spaced);
             return UsageHint();
         }
     }
@@ -437,9 +423,8 @@ Step Run::Conversions() {
     if (has(sw::xdom)) {
         s_.xdom = val(sw::xdom);
         if (s_.xdom.empty() || s_.xdom.find('.') == std::string::npos) {
-            diag::Out("ERROR: \n");
-            diag::Out("ERROR: FQDN of destination DC must be specified with -xdom.\n");
-            diag::Out("ERROR: \n");
+            ErrorBlock({"FQDN of destination DC must be specified with -xdom."},
+                       ErrorFrame::Spaced);
             return UsageHint();
         }
         s_.delegation = true;
@@ -508,14 +493,12 @@ Step Run::OperationKind() {
     }
     if (s_.op == KELVO_NOOP) return UsageHint();
     if (s_.importMode && s_.op != KELVO_ADD && s_.op != KELVO_UPDATE) {
-        diag::Out("ERROR: \n");
-        diag::Out("ERROR: Cannot use -import unless in add/update mode.\n");
-        diag::Out("ERROR: \n");
+        ErrorBlock({"Cannot use -import unless in add/update mode."}, ErrorFrame::Spaced);
         return UsageHint();
     }
     if (s_.importMode && (s_.csv || s_.adcsv)) {
         // Copying whole CSV rows into the directory is not part of this build.
-        ErrorBlock({"ERROR: Import mode is not available in this version; give attribute "
+        ErrorBlock({"Import mode is not available in this version; give attribute "
                     "actions."});
         return HintAfterBlank();
     }
@@ -533,7 +516,7 @@ Step Run::Credentials() {
     } else if (s_.password.starts_with("ENCPWD:")) {
         kelvo::EncPwdResult r = kelvo::DecodeEncPwd(s_.password);
         if (!r.ok) {
-            ErrorBlock({"ERROR: Couldn't decode the ENCPWD: password - " + r.error});
+            ErrorBlock({"Couldn't decode the ENCPWD: password - " + r.error});
             diag::Out(kDidNotComplete);
             return -1;
         }
@@ -545,9 +528,7 @@ Step Run::Credentials() {
     if (Step r = PrepareDynamic(parser_, s_)) return r;
     if (!s_.autobase.empty()) {
         if (s_.op != KELVO_ADD) {
-            diag::Out("ERROR: \n");
-            diag::Out("ERROR: AutoBase is not valid unless processing ADDs\n");
-            diag::Out("ERROR: \n");
+            ErrorBlock({"AutoBase is not valid unless processing ADDs"}, ErrorFrame::Spaced);
             return UsageHint();
         }
         TokenVector t;
@@ -556,9 +537,7 @@ Step Run::Credentials() {
         const bool digits =
             !t[0].empty() && t[0].find_first_not_of("0123456789") == std::string::npos;
         if (count == 0 || !digits) {
-            diag::Out("ERROR: \n");
-            diag::Out("ERROR: Invalid AutoBase count value\n");
-            diag::Out("ERROR: \n");
+            ErrorBlock({"Invalid AutoBase count value"}, ErrorFrame::Spaced);
             return UsageHint();
         }
         input_.targets.assign(count, t[1]);
@@ -567,10 +546,9 @@ Step Run::Credentials() {
         s_.safety = count;
     }
     if (s_.baseGiven && s_.csv) {
-        diag::Out("ERROR: \n");
-        diag::Out("ERROR: Cannot specify -csv with -b or special bases.\n");
-        diag::Out("ERROR: Base DNs should come from the CSV Input Stream.\n");
-        diag::Out("ERROR: \n");
+        ErrorBlock({"Cannot specify -csv with -b or special bases.",
+                    "Base DNs should come from the CSV Input Stream."},
+                   ErrorFrame::Spaced);
         diag::Out("\n");
         Pause();
         return -1;

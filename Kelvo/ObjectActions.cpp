@@ -232,10 +232,7 @@ ObjectResult Refresh(RunContext& ctx, const OperationPlan& plan, const std::stri
 
 ObjectResult Update(RunContext& ctx, OperationPlan& plan, const std::string& dn) {
     if (StrToLower(dn).starts_with("dc=") && !ctx.settings.updateNCHead) {
-        diag::Out("ERROR:\n");
-        diag::Out("ERROR: NC Head Update requires -updatenchead switch.\n");
-        diag::Out("ERROR: DN=" + dn + "\n");
-        diag::Out("ERROR:\n");
+        ErrorBlock({"NC Head Update requires -updatenchead switch.", "DN=" + dn});
         ObjectResult r;
         r.status = ObjectResult::Status::Fatal;
         r.exitCode = -1;
@@ -292,9 +289,7 @@ std::optional<int> PrepareDynamic(SwitchParser& parser, RunSettings& settings) {
     if (parser.IsSwitch(sw::tmpobj)) parser.SetValue(sw::dynamic, parser.GetValue(sw::tmpobj));
     if (!parser.IsSwitch(sw::dynamic)) return std::nullopt;
     if (settings.op != KELVO_ADD && settings.op != KELVO_UPDATE) {
-        diag::Out("ERROR:\n");
-        diag::Out("ERROR: -dynamic can only be used for ADD and MODIFY options\n");
-        diag::Out("ERROR:\n");
+        ErrorBlock({"-dynamic can only be used for ADD and MODIFY options"});
         diag::Out("\n");
         return UsageHint();
     }

@@ -152,33 +152,46 @@ void SortByKeys(std::vector<std::string>& dns, std::vector<std::string>& keys) {
     dns = std::move(sorted);
 }
 
+// Splits `dn` into `cut` and has libldap confirm the cut.  The parser has the
+// last word: when it reads the components after the extended forms
+// differently, they are returned in `parserParts` (extended forms first).
+enum class CutCheck { Invalid, Agrees, ParserDiffers };
+
+CutCheck CheckedSplitDN(std::string_view dn, DNCut& cut, std::vector<std::string>& parserParts) {
+    SplitDN(dn, cut);
+    if (!cut.extendedOk) return CutCheck::Invalid;
+    if (cut.rest.empty()) return CutCheck::Agrees;
+    LDAPDN raw = nullptr;
+    if (ldap_str2dn(std::string(cut.rest).c_str(), &raw, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
+        return CutCheck::Invalid;
+    DnPtr parsed(raw);
+    std::size_t count = 0;
+    while (parsed && parsed.get()[count] != nullptr)
+        ++count;
+    if (count == cut.parts.size() - cut.extended) return CutCheck::Agrees;
+    parserParts.assign(cut.parts.begin(), cut.parts.begin() + static_cast<long>(cut.extended));
+    for (std::size_t i = 0; i < count; ++i) {
+        char* str = nullptr;
+        ldap_rdn2str(parsed.get()[i], &str, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PRETTY);
+        LdapStringPtr owned(str);
+        parserParts.emplace_back(owned ? owned.get() : "");
+    }
+    return CutCheck::ParserDiffers;
+}
+
 } // namespace
 
 bool ExplodeDN(std::string_view dn, std::vector<std::string>& components) {
     components.clear();
     DNCut cut;
-    SplitDN(dn, cut);
-    if (!cut.extendedOk) return false;
-    if (!cut.rest.empty()) {
-        const std::string text(cut.rest);
-        LDAPDN raw = nullptr;
-        if (ldap_str2dn(text.c_str(), &raw, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS) return false;
-        DnPtr parsed(raw);
-        std::size_t count = 0;
-        while (parsed && parsed.get()[count] != nullptr)
-            ++count;
-        if (count != cut.parts.size() - cut.extended) {
-            // Our cut disagrees with the parser: take the parser's components.
-            cut.parts.resize(cut.extended);
-            components.assign(cut.parts.begin(), cut.parts.end());
-            for (std::size_t i = 0; i < count; ++i) {
-                char* str = nullptr;
-                ldap_rdn2str(parsed.get()[i], &str, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PRETTY);
-                LdapStringPtr owned(str);
-                components.emplace_back(owned ? owned.get() : "");
-            }
-            return true;
-        }
+    switch (CheckedSplitDN(dn, cut, components)) {
+    case CutCheck::Invalid:
+        components.clear();
+        return false;
+    case CutCheck::ParserDiffers:
+        return true;
+    case CutCheck::Agrees:
+        break;
     }
     components.assign(cut.parts.begin(), cut.parts.end());
     return true;
@@ -370,32 +383,20 @@ bool DNCheck(std::string_view dnIn) {
     // Checked on views of the text; the parser only has to accept it.  Called
     // once per input line, so nothing is copied unless debugging.
     static thread_local DNCut cut;
-    SplitDN(dn, cut);
-    if (!cut.extendedOk) return false;
-    if (!cut.rest.empty()) {
-        LDAPDN raw = nullptr;
-        if (ldap_str2dn(std::string(cut.rest).c_str(), &raw, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
-            return false;
-        DnPtr parsed(raw);
-        std::size_t count = 0;
-        while (parsed && parsed.get()[count] != nullptr)
-            ++count;
-        if (count != cut.parts.size() - cut.extended) {
-            // The parser cut the DN differently: judge its components.
-            std::vector<std::string> comps;
-            if (!ExplodeDN(dn, comps)) return false;
-            for (const auto& c : comps) {
-                if (debug) diag::Out("DEBUG:        DNCheck - " + c + "\n");
-                if (c.empty() || c.find('=') == std::string::npos) return false;
-            }
-            return true;
-        }
-    }
-    for (std::string_view c : cut.parts) {
+    std::vector<std::string> parserParts;
+    const auto valid = [debug](std::string_view c) {
         if (debug) diag::Out("DEBUG:        DNCheck - " + std::string(c) + "\n");
-        if (c.empty() || c.find('=') == std::string_view::npos) return false;
+        return !c.empty() && c.find('=') != std::string_view::npos;
+    };
+    switch (CheckedSplitDN(dn, cut, parserParts)) {
+    case CutCheck::Invalid:
+        return false;
+    case CutCheck::ParserDiffers:
+        return std::all_of(parserParts.begin(), parserParts.end(), valid);
+    case CutCheck::Agrees:
+        break;
     }
-    return true;
+    return std::all_of(cut.parts.begin(), cut.parts.end(), valid);
 }
 
 std::string DNDomainPart(std::string_view dn) {

@@ -209,34 +209,27 @@ int GetDomainSDInfo(LDAP* session, const CRootDSE& rootDSE, DomainPartitionMap& 
 
     for (LDAPMessage* e = ldap_first_entry(session, result.get()); e != nullptr;
          e = ldap_next_entry(session, e)) {
+        const auto first = [&](const char* attribute) {
+            const auto values = EntryValues(session, e, attribute);
+            return values.empty() ? std::string() : values.front();
+        };
         DomainPartitionInfo info;
+        info.netbiosName = first(netbios);
+        info.dnsRoot = first(dnsRoot);
+        // nCName comes in the extended form <GUID=...>;<SID=...>;DN.
+        const std::string value = first(ncName);
+        diag::TraceOut("DEBUG: nCName=" + value + "\n");
         std::string sidHex;
-        BerElement* rawBer = nullptr;
-        char* rawName = ldap_first_attribute(session, e, &rawBer);
-        BerElementPtr ber(rawBer);
-        for (; rawName != nullptr; rawName = ldap_next_attribute(session, e, ber.get())) {
-            LdapStringPtr name(rawName);
-            const std::string lower = StrToLower(name.get());
-            const auto values = EntryValues(session, e, name.get());
-            const std::string value = values.empty() ? "" : values.front();
-            if (lower == "ncname") {
-                diag::TraceOut("DEBUG: nCName=" + value + "\n");
-                TokenVector pieces;
-                GetTokens(value, ";", pieces);
-                for (const auto& piece : pieces) {
-                    diag::TraceOut("DEBUG: val=" + piece + "\n");
-                    if (piece.starts_with("<GUID=")) continue;
-                    if (piece.starts_with("<SID=")) {
-                        sidHex = piece.substr(5, piece.find('>') - 5);
-                        continue;
-                    }
-                    info.dn = piece;
-                }
-            } else if (lower == "netbiosname") {
-                info.netbiosName = value;
-            } else if (lower == "dnsroot") {
-                info.dnsRoot = value;
+        TokenVector pieces;
+        GetTokens(value, ";", pieces);
+        for (const auto& piece : pieces) {
+            diag::TraceOut("DEBUG: val=" + piece + "\n");
+            if (piece.starts_with("<GUID=")) continue;
+            if (piece.starts_with("<SID=")) {
+                sidHex = piece.substr(5, piece.find('>') - 5);
+                continue;
             }
+            info.dn = piece;
         }
         if (sidHex.empty()) continue; // application partitions have no SID
         info.sid = HexSidToStrSid(sidHex);

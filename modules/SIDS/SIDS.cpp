@@ -51,6 +51,16 @@ bool ParseNumber(std::string_view text, int radix, std::uint64_t& value) {
     return ec == std::errc() && ptr == end;
 }
 
+// The text of a SID, or the invalid-SID text when it is none.
+bool TextualSid(std::span<const std::uint8_t> sid, std::string& text) {
+    if (!IsValidSid(sid)) {
+        text = kInvalidSidText;
+        return false;
+    }
+    text = FormatSid(sid);
+    return true;
+}
+
 } // namespace
 
 bool IsValidSid(std::span<const std::uint8_t> sid) {
@@ -65,23 +75,14 @@ std::size_t GetLengthSid(std::span<const std::uint8_t> sid) {
 
 bool GetTextualSid(std::span<const std::uint8_t> sid, std::string& text) {
     KELVO_TRACE_SCOPE();
-    if (!IsValidSid(sid)) {
-        text = kInvalidSidText;
-        return false;
-    }
-    text = FormatSid(sid);
+    if (!TextualSid(sid, text)) return false;
     diag::DebugOut("DEBUG: TextualSid=" + text + "\n");
     return true;
 }
 
 bool GetTextualSid2(std::span<const std::uint8_t> sid, std::string& text) {
     KELVO_TRACE_SCOPE();
-    if (!IsValidSid(sid)) {
-        text = kInvalidSidText;
-        return false;
-    }
-    text = FormatSid(sid);
-    return true;
+    return TextualSid(sid, text);
 }
 
 std::string HexSidToStrSid(std::string_view hex) {

@@ -181,3 +181,31 @@ lab_print_env() {
     [ -f "$1/lab.env" ] || lab_die "no lab.env in $1"
     cat "$1/lab.env"
 }
+
+# lab_main MAX_ARGS ARGS...: the command line every lab script takes,
+#   start DIR [settings...] | stop DIR | env DIR
+# with at most MAX_ARGS arguments to start.  Needs the script's usage and
+# do_start DIR [settings...] (do_start supplies its own defaults).
+lab_main() {
+    local max=$1
+    shift
+    [ $# -ge 2 ] || usage
+    local cmd=$1 dir
+    dir=$(lab_abs_dir "$2")
+    case $cmd in
+    start)
+        [ $# -le "$max" ] || usage
+        lab_require_root
+        do_start "$dir" "${@:3}"
+        ;;
+    stop)
+        [ $# -eq 2 ] || usage
+        lab_stop "$dir"
+        ;;
+    env)
+        [ $# -eq 2 ] || usage
+        lab_print_env "$dir"
+        ;;
+    *) usage ;;
+    esac
+}

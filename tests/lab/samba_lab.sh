@@ -161,7 +161,7 @@ EOF
 }
 
 do_start() {
-    local dir=$1 addr=$2 o o1 o2 o3 short fqdn dnsdomain base pid i ok conf t0
+    local dir=$1 addr=${2:-127.0.0.11} o o1 o2 o3 short fqdn dnsdomain base pid i ok conf t0
     t0=$SECONDS
     lab_require_loopback "$addr"
     [[ $REALM =~ ^[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+$ ]] || lab_die "bad realm '$REALM'"
@@ -292,22 +292,4 @@ do_start() {
     cat "$dir/lab.env"
 }
 
-[ $# -ge 2 ] || usage
-cmd=$1
-dir=$(lab_abs_dir "$2")
-case $cmd in
-start)
-    [ $# -le 3 ] || usage
-    lab_require_root
-    do_start "$dir" "${3:-127.0.0.11}"
-    ;;
-stop)
-    [ $# -eq 2 ] || usage
-    lab_stop "$dir"
-    ;;
-env)
-    [ $# -eq 2 ] || usage
-    lab_print_env "$dir"
-    ;;
-*) usage ;;
-esac
+lab_main 3 "$@"

@@ -185,7 +185,7 @@ EOF
 }
 
 do_start() {
-    local dir=$1 addr=$2 port=$3 sport pid i ok p
+    local dir=$1 addr=${2:-127.0.0.12} port=${3:-3890} sport pid i ok p
     if ! [[ $port =~ ^[0-9]+$ ]] || [ "$port" -lt 1 ] || [ "$port" -gt 65534 ]; then
         lab_die "bad port '$port'"
     fi
@@ -257,22 +257,4 @@ do_start() {
     cat "$dir/lab.env"
 }
 
-[ $# -ge 2 ] || usage
-cmd=$1
-dir=$(lab_abs_dir "$2")
-case $cmd in
-start)
-    [ $# -le 4 ] || usage
-    lab_require_root
-    do_start "$dir" "${3:-127.0.0.12}" "${4:-3890}"
-    ;;
-stop)
-    [ $# -eq 2 ] || usage
-    lab_stop "$dir"
-    ;;
-env)
-    [ $# -eq 2 ] || usage
-    lab_print_env "$dir"
-    ;;
-*) usage ;;
-esac
+lab_main 4 "$@"
