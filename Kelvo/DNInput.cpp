@@ -446,8 +446,8 @@ std::optional<int> ApplyLimits(std::vector<std::string>& targets, const RunSetti
         diag::Out("\n");
         diag::Out("More DNs than allowed for by safety setting of " +
                   std::to_string(settings.safety) + "\n");
-        diag::Out("Use safety parameter to specify larger safety size.\n\n");
-        diag::Out("The command did not complete successfully.\n\n");
+        diag::Out("Use safety parameter to specify larger safety size.\n");
+        diag::Out(kDidNotComplete);
         return -1;
     }
     return std::nullopt;

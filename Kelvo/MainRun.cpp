@@ -301,7 +301,7 @@ Step Run::Help() {
     if (parser_.IsSwitch(sw::encpwd)) {
         std::string password;
         if (!GetPassword(password)) {
-            diag::Out("\nThe command did not complete successfully.\n\n");
+            diag::Out(kDidNotComplete);
             return 1;
         }
         kelvo::EncPwdResult r = kelvo::EncodeEncPwd(password);
@@ -600,8 +600,8 @@ Step Run::Limits() {
     if (Step r = ApplyLimits(input_.targets, s_)) return r;
     if (s_.op == KELVO_RENAME && (s_.csv || s_.adcsv) &&
         (s_.newRDN.find("{{") == std::string::npos || s_.newRDN.find("}}") == std::string::npos)) {
-        diag::Out("ERROR: CSV Rename requires substitution values for new name.\n\n");
-        diag::Out("The command did not complete successfully.\n\n");
+        diag::Out("ERROR: CSV Rename requires substitution values for new name.\n");
+        diag::Out(kDidNotComplete);
         return -1;
     }
     if (input_.targets.size() < 2) s_.progress = false;
@@ -741,12 +741,14 @@ Step Run::Prepare() {
         return rc;
     }
 
-    if (Log().IsOpen())
-        for (const auto& l : ServerInfoLines(root, ctx_.serverName, s_.baseDN))
+    if (Log().IsOpen() || parser_.IsSwitch(sw::extsrvinfo)) {
+        const auto lines = ServerInfoLines(root, ctx_.serverName, s_.baseDN);
+        for (const auto& l : lines)
             LogLine(l);
-    if (parser_.IsSwitch(sw::extsrvinfo))
-        for (const auto& l : ServerInfoLines(root, ctx_.serverName, s_.baseDN))
-            diag::Out(l + "\n");
+        if (parser_.IsSwitch(sw::extsrvinfo))
+            for (const auto& l : lines)
+                diag::Out(l + "\n");
+    }
     if (s_.hackon) {
         if (Step r = Hackon(ctx_)) {
             session_->Unbind();

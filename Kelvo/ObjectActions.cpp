@@ -66,36 +66,6 @@ std::uint32_t Code(int rc) {
     return ToWinLdapCode(rc);
 }
 
-// The RDN passed through -bmod expansion when expansion is on.  Returns an
-// object result when the object cannot go on.
-std::optional<ObjectResult> ExpandRDN(const RunContext& ctx, const std::string& dn,
-                                      std::string& rdn) {
-    if (!ctx.settings.expand || ctx.settings.bmod.empty()) return std::nullopt;
-    DNBreakoutMap parts;
-    if (int rc = DNBreakout(dn, false, parts); rc != 0) {
-        ObjectResult r;
-        r.status = ObjectResult::Status::Fatal;
-        r.exitCode = rc;
-        return r;
-    }
-    ExpansionVariables()["ORIGNAME"] = parts["NAME"];
-    if (VarExpansionSingle(ctx.settings.bmod, rdn)) return std::nullopt;
-    diag::Out("ERROR: Couldn't expand dynamic string");
-    ObjectResult r;
-    r.status = ObjectResult::Status::Failed;
-    r.code = ToWinLdapCode(LDAP_PARAM_ERROR);
-    return r;
-}
-
-std::string NewParentFor(const RunContext& ctx, const OperationPlan& plan, const std::string& dn) {
-    if (plan.newParentBase.empty()) return ctx.settings.newParent;
-    std::string parent =
-        ResolveRnpb(plan.newParentBase, dn, ctx.root ? ctx.root->RootDomainNC() : "");
-    diag::TraceOut("DEBUG: RNPB NewParent = " + parent + "\n");
-    LogLine("NewParent (rnpb): " + parent);
-    return parent;
-}
-
 ObjectResult FromCode(int rc) {
     ObjectResult r;
     r.code = Code(rc);
@@ -107,6 +77,36 @@ ObjectResult Skip() {
     ObjectResult r;
     r.status = ObjectResult::Status::Skipped;
     return r;
+}
+
+// Ends the run with `exitCode`.
+ObjectResult Fatal(int exitCode) {
+    ObjectResult r;
+    r.status = ObjectResult::Status::Fatal;
+    r.exitCode = exitCode;
+    return r;
+}
+
+// The RDN passed through -bmod expansion when expansion is on.  Returns an
+// object result when the object cannot go on.
+std::optional<ObjectResult> ExpandRDN(const RunContext& ctx, const std::string& dn,
+                                      std::string& rdn) {
+    if (!ctx.settings.expand || ctx.settings.bmod.empty()) return std::nullopt;
+    DNBreakoutMap parts;
+    if (int rc = DNBreakout(dn, false, parts); rc != 0) return Fatal(rc);
+    ExpansionVariables()["ORIGNAME"] = parts["NAME"];
+    if (VarExpansionSingle(ctx.settings.bmod, rdn)) return std::nullopt;
+    diag::Out("ERROR: Couldn't expand dynamic string");
+    return FromCode(LDAP_PARAM_ERROR);
+}
+
+std::string NewParentFor(const RunContext& ctx, const OperationPlan& plan, const std::string& dn) {
+    if (plan.newParentBase.empty()) return ctx.settings.newParent;
+    std::string parent =
+        ResolveRnpb(plan.newParentBase, dn, ctx.root ? ctx.root->RootDomainNC() : "");
+    diag::TraceOut("DEBUG: RNPB NewParent = " + parent + "\n");
+    LogLine("NewParent (rnpb): " + parent);
+    return parent;
 }
 
 ObjectResult Delete(RunContext& ctx, OperationPlan& plan, const std::string& dn) {
@@ -160,10 +160,9 @@ std::string DeletedObjectDN(RunContext& ctx, const std::string& dn) {
 }
 
 // The RDN a deleted object named by <GUID=...> or <SID=...> gets back: its
-// last known RDN with the type of its current RDN, or, when the directory
+// last known RDN with the type of its `current` RDN, or, when the directory
 // keeps no last known RDN, its current RDN without the deletion mangling.
-std::string LastKnownRDN(RunContext& ctx, const std::string& dn) {
-    const std::string current = DeletedObjectDN(ctx, dn);
+std::string LastKnownRDN(RunContext& ctx, const std::string& dn, const std::string& current) {
     std::string rdn = GetLastKnownRDN(ctx.ld, dn, ctx.settings.showRecycled, *ctx.root, LogLine);
     if (rdn.empty()) return current.empty() ? std::string() : CutMangledRDN(current);
     if (rdn.find('=') != std::string::npos) return rdn;
@@ -187,11 +186,17 @@ ObjectResult Undelete(RunContext& ctx, OperationPlan& plan, const std::string& d
                       "skipping...\n");
         return Skip();
     }
+    // A <GUID=...> or <SID=...> target's own DN, searched for once when needed.
+    std::optional<std::string> current;
+    const auto currentDN = [&]() -> const std::string& {
+        if (!current) current = DeletedObjectDN(ctx, dn);
+        return *current;
+    };
     std::string rdn = ctx.settings.newRDN;
     if (rdn.empty() && !dn.starts_with("<")) {
         rdn = CutMangledRDN(dn);
     } else if (rdn.empty()) {
-        rdn = LastKnownRDN(ctx, dn);
+        rdn = LastKnownRDN(ctx, dn, currentDN());
     }
     if (rdn.empty()) {
         if (!Quiet()) diag::Out("ERROR: Can't determine Last Known RDN, skipping...\n");
@@ -215,9 +220,7 @@ ObjectResult Undelete(RunContext& ctx, OperationPlan& plan, const std::string& d
     }
     // A <GUID=...> target is restored through its current DN: some
     // directories only reanimate a tombstone named by its DN.
-    std::string target = dn;
-    if (dn.starts_with("<"))
-        if (std::string current = DeletedObjectDN(ctx, dn); !current.empty()) target = current;
+    const std::string& target = dn.starts_with("<") && !currentDN().empty() ? currentDN() : dn;
     return FromCode(
         ldap_modify_ext_s(ctx.ld, target.c_str(), mods.Array(), plan.controls.Array(), nullptr));
 }
@@ -230,13 +233,20 @@ ObjectResult Refresh(RunContext& ctx, const OperationPlan& plan, const std::stri
     return FromCode(ldap_refresh_s(ctx.ld, &name, plan.refreshTtl, &granted, nullptr, nullptr));
 }
 
+// The result of a write, followed by the refresh when the plan has a time to
+// live to set.
+ObjectResult RefreshAfter(RunContext& ctx, const OperationPlan& plan, const std::string& dn,
+                          int rc) {
+    ObjectResult r = FromCode(rc);
+    if (r.status == ObjectResult::Status::Success && plan.refreshTtl >= 0)
+        return Refresh(ctx, plan, dn);
+    return r;
+}
+
 ObjectResult Update(RunContext& ctx, OperationPlan& plan, const std::string& dn) {
     if (StrToLower(dn).starts_with("dc=") && !ctx.settings.updateNCHead) {
         ErrorBlock({"NC Head Update requires -updatenchead switch.", "DN=" + dn});
-        ObjectResult r;
-        r.status = ObjectResult::Status::Fatal;
-        r.exitCode = -1;
-        return r;
+        return Fatal(-1);
     }
     if (!plan.generatedPassword.empty() && !Quiet())
         diag::Out(" \"" + plan.generatedPassword + "\" ");
@@ -247,21 +257,17 @@ ObjectResult Update(RunContext& ctx, OperationPlan& plan, const std::string& dn)
         return FromCode(0);
     }
     if (Log().IsOpen()) Log().WriteLine(ModDump(dn, plan.mods));
-    ObjectResult r = FromCode(
+    return RefreshAfter(
+        ctx, plan, dn,
         ldap_modify_ext_s(ctx.ld, dn.c_str(), plan.mods.Array(), plan.controls.Array(), nullptr));
-    if (r.status == ObjectResult::Status::Success && plan.refreshTtl >= 0)
-        return Refresh(ctx, plan, dn);
-    return r;
 }
 
 ObjectResult Add(RunContext& ctx, OperationPlan& plan, const std::string& dn) {
     LogLine("Adding: " + dn);
     if (Log().IsOpen()) Log().WriteLine(ModDump(dn, plan.mods));
-    ObjectResult r = FromCode(
+    return RefreshAfter(
+        ctx, plan, dn,
         ldap_add_ext_s(ctx.ld, dn.c_str(), plan.mods.Array(), plan.controls.Array(), nullptr));
-    if (r.status == ObjectResult::Status::Success && plan.refreshTtl >= 0)
-        return Refresh(ctx, plan, dn);
-    return r;
 }
 
 // Servers other than Active Directory refuse an entryTtl value (it is theirs to

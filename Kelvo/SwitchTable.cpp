@@ -92,7 +92,7 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
     if (!file) {
         if (!required) return 0;
         diag::Out("ERR: Couldn't open file - " + fileName + "\n");
-        diag::Out("\nThe command did not complete successfully.\n\n");
+        diag::Out(kDidNotComplete);
         return -1;
     }
     std::vector<std::string> lines;
