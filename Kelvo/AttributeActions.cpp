@@ -16,6 +16,15 @@ void Dbg(const std::string& text) {
     diag::DebugOut("DEBUG: " + text + "\n");
 }
 
+bool DebugOn() {
+    return diag::Debug() || diag::Trace();
+}
+
+// A value as it may be shown: secrets are masked.
+std::string Shown(const std::string& attribute, const std::string& value) {
+    return IsSecretAttribute(attribute) ? std::string(kRedacted) : value;
+}
+
 std::string BareName(const std::string& attribute) {
     std::size_t hash = attribute.find("##");
     return hash == std::string::npos ? attribute : attribute.substr(hash + 2);
@@ -106,10 +115,10 @@ std::vector<std::string> SplitValues(const std::string& value, const std::string
 
 void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::string>& values,
                         std::map<std::string, std::vector<std::string>>& map) {
+    const bool debug = DebugOn();
     for (const auto& v : values) {
         if (v.empty()) continue;
-        Dbg("MV Val Attrib - [" + attribute + "] with [" +
-            (IsSecretAttribute(attribute) ? std::string(kRedacted) : v) + "]");
+        if (debug) Dbg("MV Val Attrib - [" + attribute + "] with [" + Shown(attribute, v) + "]");
         map[attribute].push_back(v);
     }
 }
@@ -174,7 +183,7 @@ ParseResult ParseAttributeActions(const std::vector<std::string>& actions, const
             Dbg("arg=[" + RedactAction(action) + "]");
             Dbg("attrib=[" + attribute + "]");
             Dbg("op=[" + op + "]");
-            Dbg("stmp2=[" + (IsSecretAttribute(attribute) ? std::string(kRedacted) : value) + "]");
+            Dbg("stmp2=[" + Shown(attribute, value) + "]");
         }
         if (n <= 1) {
             IssueWith(action, "ERROR: Missing operation.\n\n");
@@ -253,14 +262,6 @@ bool ExpandIf(bool expand, const std::string& in, std::string& out) {
     return VarExpansionSingle(in, out);
 }
 
-void LogMod(const std::string& text) {
-    LogLine(text);
-}
-
-std::string Shown(const std::string& attribute, const std::string& value) {
-    return IsSecretAttribute(attribute) ? std::string(kRedacted) : value;
-}
-
 } // namespace
 
 BuildResult BuildModifications(const ModContainers& c, const BuildOptions& options, bool asAdd,
@@ -278,6 +279,16 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
     };
     const int addOp = LDAP_MOD_ADD;
     auto op = [&](int wanted) { return asAdd ? addOp : wanted; };
+    // unicodePwd goes out as one binary value: replaced, or added after a
+    // removal of the old one (a user's own password change).
+    auto putPassword = [&](const std::string& name, const std::string& raw,
+                           const std::string& value) {
+        if (raw.find("{{*rnd*") != std::string::npos) result.generatedPassword = value;
+        out.AddBinary(op(passwordChange ? LDAP_MOD_ADD : LDAP_MOD_REPLACE), name,
+                      {PasswordValue(value)});
+        LogLine(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
+                " | LDAP_MOD_BVALUES - " + name);
+    };
     auto fail = [&](const std::string& value) {
         result.ok = false;
         result.error = "ERROR: Couldn't expand dynamic string [" + value + "]";
@@ -286,34 +297,30 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
 
     for (const auto& name : c.clears) {
         out.AddClear(op(LDAP_MOD_DELETE), name);
-        LogMod("MOD: LDAP_MOD_DELETE -" + name);
+        LogLine("MOD: LDAP_MOD_DELETE -" + name);
     }
     for (const auto& [name, values] : c.del) {
         if (name == "unicodepwd") {
             passwordChange = true;
             warnPassword();
             out.AddBinary(op(LDAP_MOD_DELETE), name, {PasswordValue(values.front())});
-            LogMod("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
+            LogLine("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
             continue;
         }
         out.AddStrings(op(LDAP_MOD_DELETE), name, values);
         for (const auto& v : values)
-            LogMod("MOD: LDAP_MOD_DELETE -" + name + " :: " + Shown(name, v));
+            LogLine("MOD: LDAP_MOD_DELETE -" + name + " :: " + Shown(name, v));
     }
     for (const auto& [name, raw] : c.replace) {
         std::string value;
         if (!ExpandIf(options.expand, raw, value)) return fail(raw);
         if (name == "unicodepwd") {
             warnPassword();
-            if (raw.find("{{*rnd*") != std::string::npos) result.generatedPassword = value;
-            out.AddBinary(op(passwordChange ? LDAP_MOD_ADD : LDAP_MOD_REPLACE), name,
-                          {PasswordValue(value)});
-            LogMod(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
-                   " | LDAP_MOD_BVALUES - " + name);
+            putPassword(name, raw, value);
             continue;
         }
         out.AddStrings(op(LDAP_MOD_REPLACE), name, {value});
-        LogMod("MOD: LDAP_MOD_REPLACE - " + name + " :: " + Shown(name, value));
+        LogLine("MOD: LDAP_MOD_REPLACE - " + name + " :: " + Shown(name, value));
     }
     for (const auto& [name, raws] : c.add) {
         std::vector<std::string> values;
@@ -324,31 +331,26 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         }
         if (name == "unicodepwd") {
             warnPassword();
-            LogMod("WARN: unicodepwd:+:password specified, should be unicodepwd::password");
+            LogLine("WARN: unicodepwd:+:password specified, should be unicodepwd::password");
             Dbg("unicodePwd, redirection, should be unicode::password,special handling...");
-            if (raws.front().find("{{*rnd*") != std::string::npos)
-                result.generatedPassword = values.front();
-            out.AddBinary(op(passwordChange ? LDAP_MOD_ADD : LDAP_MOD_REPLACE), name,
-                          {PasswordValue(values.front())});
-            LogMod(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
-                   " | LDAP_MOD_BVALUES - " + name);
+            putPassword(name, raws.front(), values.front());
             continue;
         }
         out.AddStrings(op(LDAP_MOD_ADD), name, values);
         for (const auto& v : values)
-            LogMod("MOD: LDAP_MOD_ADD -" + name + " :: " + Shown(name, v));
+            LogLine("MOD: LDAP_MOD_ADD -" + name + " :: " + Shown(name, v));
     }
     for (const auto& [name, values] : c.binDel) {
         out.AddBinary(op(LDAP_MOD_DELETE), name, values);
-        LogMod("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
+        LogLine("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
     }
     for (const auto& [name, value] : c.binReplace) {
         out.AddBinary(op(LDAP_MOD_REPLACE), name, {value});
-        LogMod("MOD: LDAP_MOD_REPLACE | LDAP_MOD_BVALUES - " + name);
+        LogLine("MOD: LDAP_MOD_REPLACE | LDAP_MOD_BVALUES - " + name);
     }
     for (const auto& [name, values] : c.binAdd) {
         out.AddBinary(op(LDAP_MOD_ADD), name, values);
-        LogMod("MOD: LDAP_MOD_ADD | LDAP_MOD_BVALUES - " + name);
+        LogLine("MOD: LDAP_MOD_ADD | LDAP_MOD_BVALUES - " + name);
     }
     return result;
 }

@@ -181,7 +181,7 @@ std::uint64_t Timers::Stop(const std::string& name) {
     auto& t = timers_[name];
     t.second = platform::TickCount();
     std::uint64_t delta = t.second - t.first;
-    if (Globals().debug) {
+    if (diag::Debug()) {
         diag::Out("Start: " + std::to_string(t.first) + "\n");
         diag::Out("End  : " + std::to_string(t.second) + "\n");
         diag::Out("Delta: " + std::to_string(delta) + "\n");

@@ -1,6 +1,7 @@
 #include "Controls.h"
 
 #include "ConsoleOutput.h"
+#include "LdapPtr.h"
 
 #include <lber.h>
 
@@ -34,31 +35,27 @@ bool ControlList::Has(std::string_view oid) const {
 
 namespace {
 
-Bytes Flatten(BerElement* ber) {
-    Bytes out;
-    berval* bv = nullptr;
-    if (ber_flatten(ber, &bv) == 0 && bv) {
-        out.assign(reinterpret_cast<std::uint8_t*>(bv->bv_val),
-                   reinterpret_cast<std::uint8_t*>(bv->bv_val) + bv->bv_len);
-        ber_bvfree(bv);
-    }
-    ber_free(ber, 1);
-    return out;
+Bytes Flatten(const BerEncoderPtr& ber) {
+    berval* raw = nullptr;
+    if (ber_flatten(ber.get(), &raw) != 0 || !raw) return {};
+    BervalPtr bv(raw);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(bv->bv_val);
+    return Bytes(bytes, bytes + bv->bv_len);
 }
 
 } // namespace
 
 Bytes BerInt(int value) {
-    BerElement* ber = ber_alloc_t(LBER_USE_DER);
+    BerEncoderPtr ber(ber_alloc_t(LBER_USE_DER));
     if (!ber) return {};
-    ber_printf(ber, "{i}", static_cast<ber_int_t>(value));
+    ber_printf(ber.get(), "{i}", static_cast<ber_int_t>(value));
     return Flatten(ber);
 }
 
 Bytes BerIntOctets(int value, const Bytes& octets) {
-    BerElement* ber = ber_alloc_t(LBER_USE_DER);
+    BerEncoderPtr ber(ber_alloc_t(LBER_USE_DER));
     if (!ber) return {};
-    ber_printf(ber, "{io}", static_cast<ber_int_t>(value),
+    ber_printf(ber.get(), "{io}", static_cast<ber_int_t>(value),
                reinterpret_cast<const char*>(octets.data()), static_cast<ber_len_t>(octets.size()));
     return Flatten(ber);
 }

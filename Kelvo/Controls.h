@@ -1,6 +1,7 @@
 // Server controls sent with a request, owned together with their values.
 #pragma once
 
+#include "Lookups.h"
 #include "ModList.h"
 
 #include <ldap.h>
@@ -16,9 +17,9 @@ namespace oid {
 inline constexpr std::string_view kPermissiveModify = "1.2.840.113556.1.4.1413";
 inline constexpr std::string_view kPolicyHints = "1.2.840.113556.1.4.2239";
 inline constexpr std::string_view kSdFlags = "1.2.840.113556.1.4.801";
-inline constexpr std::string_view kShowDeleted = "1.2.840.113556.1.4.417";
-inline constexpr std::string_view kShowDeactivatedLink = "1.2.840.113556.1.4.2065";
-inline constexpr std::string_view kShowRecycled = "1.2.840.113556.1.4.2064";
+inline constexpr std::string_view kShowDeleted = kOidShowDeleted;
+inline constexpr std::string_view kShowDeactivatedLink = kOidShowDeactivatedLinks;
+inline constexpr std::string_view kShowRecycled = kOidShowRecycled;
 inline constexpr std::string_view kVerifyName = "1.2.840.113556.1.4.1338";
 inline constexpr std::string_view kTreeDelete = "1.2.840.113556.1.4.805";
 inline constexpr std::string_view kCrossDomMove = "1.2.840.113556.1.4.521";

@@ -149,7 +149,7 @@ void ReadAdcsvMarker(const std::string& line, RunSettings& settings, TargetInput
     }
 }
 
-void ListCsv(const TargetInput& input, const std::vector<std::string>& dns) {
+void ListCsv(const TargetInput& input) {
     const bool debug = diag::Debug();
     if (!debug && !Log().IsOpen()) return;
     if (debug) diag::Out("DEBUG: CSV HEADER INFO\n");
@@ -173,7 +173,6 @@ void ListCsv(const TargetInput& input, const std::vector<std::string>& dns) {
             LogLine(l);
         }
     }
-    (void)dns;
 }
 
 } // namespace
@@ -302,7 +301,6 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
         if (lineCount > 0 && lineCount % dotInterval == 0) diag::Out(".");
         ++lineCount;
         if (firstLine && !fromPending) {
-            firstLine = false;
             if ((!line.empty() && static_cast<unsigned char>(line[0]) == 0xFF) ||
                 (line.size() > 1 && static_cast<unsigned char>(line[1]) == 0xFF)) {
                 diag::Out("\n");
@@ -406,23 +404,21 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
     } else {
         input.targets = std::move(collected);
     }
-    if (settings.csv || settings.adcsv) ListCsv(input, input.targets);
+    if (settings.csv || settings.adcsv) ListCsv(input);
     return std::nullopt;
 }
 
 void SortAndTrim(const SwitchParser& parser, std::vector<std::string>& targets) {
     KELVO_TRACE_SCOPE();
     if (targets.size() >= 2) {
-        if (parser.IsSwitch(sw::stdinsort)) {
-            SortDNs(parser.GetValue(sw::stdinsort), targets);
+        const bool forward = parser.IsSwitch(sw::stdinsort);
+        if (forward || parser.IsSwitch(sw::stdinsortreverse)) {
+            SortDNs(forward ? parser.GetValue(sw::stdinsort) : "reverse", targets);
+            const std::string label =
+                forward ? "DEBUG: SORTED DNLIST: " : "DEBUG: RSORTED DNLIST: ";
             if (diag::Trace())
                 for (const auto& dn : targets)
-                    diag::Out("DEBUG: SORTED DNLIST: " + dn + "\n");
-        } else if (parser.IsSwitch(sw::stdinsortreverse)) {
-            SortDNs("reverse", targets);
-            if (diag::Trace())
-                for (const auto& dn : targets)
-                    diag::Out("DEBUG: RSORTED DNLIST: " + dn + "\n");
+                    diag::Out(label + dn + "\n");
         }
     }
     if (parser.IsSwitch(sw::trim) || targets.size() > 20000) TrimWorkingSet();
@@ -433,8 +429,8 @@ std::optional<int> ApplyLimits(std::vector<std::string>& targets, const RunSetti
     if (!Globals().quiet) diag::Out("DN Count: " + std::to_string(targets.size()) + "\n");
     if (targets.empty()) {
         diag::Out("\n");
-        diag::Out("No object DNs to update.\n\n");
-        diag::Out("The command completed successfully.\n\n");
+        diag::Out("No object DNs to update.\n");
+        diag::Out(kCompleted);
         return 0;
     }
     if (settings.upto != 0 && settings.upto < targets.size()) {

@@ -82,8 +82,6 @@ std::string KeyFileText(const std::string& path) {
 
 // --- Base64 (RFC 4648, with padding) -----------------------------------------
 
-constexpr char kB64Chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 int B64Value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -94,26 +92,9 @@ int B64Value(char c) {
 }
 
 std::string Base64Encode(const Bytes& in) {
-    std::string out;
-    out.reserve((in.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 3 <= in.size(); i += 3) {
-        const std::uint32_t v = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) |
-                                std::uint32_t{in[i + 2]};
-        out += kB64Chars[(v >> 18) & 63];
-        out += kB64Chars[(v >> 12) & 63];
-        out += kB64Chars[(v >> 6) & 63];
-        out += kB64Chars[v & 63];
-    }
-    const std::size_t rest = in.size() - i;
-    if (rest > 0) {
-        std::uint32_t v = std::uint32_t{in[i]} << 16;
-        if (rest == 2) v |= std::uint32_t{in[i + 1]} << 8;
-        out += kB64Chars[(v >> 18) & 63];
-        out += kB64Chars[(v >> 12) & 63];
-        out += rest == 2 ? kB64Chars[(v >> 6) & 63] : '=';
-        out += '=';
-    }
+    std::string out((in.size() + 2) / 3 * 4, '\0');
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), in.data(),
+                    static_cast<int>(in.size()));
     return out;
 }
 
@@ -252,9 +233,8 @@ int WriteNewKeyFile(const std::string& path, const Key& key) {
 // name and linked into place, so a reader never sees a half-written key and a
 // key made at the same moment by another run is kept, never replaced.
 bool CreateKeyFile(const std::string& path, std::string& error) {
-    if (const std::string dir = ParentOf(path); !dir.empty() && !MakePrivateDirs(dir, error)) {
-        return false;
-    }
+    const std::string dir = ParentOf(path);
+    if (!dir.empty() && !MakePrivateDirs(dir, error)) return false;
     Key key;
     std::array<std::uint8_t, 8> tag{};
     if (RAND_bytes(key.bytes.data(), static_cast<int>(key.bytes.size())) != 1 ||
@@ -285,7 +265,7 @@ bool CreateKeyFile(const std::string& path, std::string& error) {
         error = KeyFileText(path) + " cannot be created: " + ErrnoText(err);
         return false;
     }
-    if (const std::string dir = ParentOf(path); !dir.empty()) {
+    if (!dir.empty()) {
         Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dirFd.get() >= 0) ::fsync(dirFd.get());
     }

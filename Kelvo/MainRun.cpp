@@ -172,12 +172,10 @@ Step Run::OutputFlags() {
     auto& g = Globals();
     g.quiet = parser_.IsSwitch(sw::q) || parser_.IsSwitch(sw::q2);
     g.quietButList = parser_.IsSwitch(sw::q2);
-    g.debug = parser_.IsSwitch(sw::d) || parser_.IsSwitch(sw::d2);
-    g.trace = parser_.IsSwitch(sw::d2);
     g.pause = parser_.IsSwitch(sw::pause);
     g.extErr = parser_.IsSwitch(sw::exterr);
-    diag::Get().debug = g.debug;
-    diag::Get().trace = g.trace;
+    diag::Get().debug = parser_.IsSwitch(sw::d) || parser_.IsSwitch(sw::d2);
+    diag::Get().trace = parser_.IsSwitch(sw::d2);
     if (parser_.IsSwitch(sw::sd)) {
         g.extErr = true;
         parser_.AddArg("SD##ntsecuritydescriptor::{GETSD}" + parser_.GetValue(sw::sd));
@@ -278,8 +276,8 @@ Step Run::ValidateSwitches() {
         }
         return HintAfterBlank();
     }
-    if (parser_.IsSwitch(sw::po) || Globals().debug)
-        diag::Out(SelectedText(parser_, Globals().debug ? "DEBUG:" : ""));
+    if (parser_.IsSwitch(sw::po) || diag::Debug())
+        diag::Out(SelectedText(parser_, diag::Debug() ? "DEBUG:" : ""));
     return std::nullopt;
 }
 

@@ -46,8 +46,6 @@ struct GlobalFlags {
     bool stderrRedirected = false;
     bool quiet = false;
     bool quietButList = false;
-    bool debug = false;
-    bool trace = false;
     bool pause = false;
     bool extErr = false;
     bool pxsdenc = false;

@@ -2,6 +2,7 @@
 
 #include "pellixstrings.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -171,10 +172,8 @@ std::size_t SwitchParser::ArgPosition(std::string_view pattern) const {
 }
 
 bool SwitchParser::ArgContains(std::string_view text) const {
-    std::string t = StrToLower(text);
-    for (const auto& a : argList_)
-        if (StrToLower(a).find(t) != std::string::npos) return true;
-    return false;
+    return std::any_of(argList_.begin(), argList_.end(),
+                       [&](const std::string& a) { return IContains(a, text); });
 }
 
 int SwitchParser::Validate(const std::vector<std::string>& declarations) {
