@@ -47,7 +47,7 @@ int MultiBinValueInsOrDel(std::map<std::string, std::vector<Bytes>>& map,
                           const std::vector<std::string>& values, const std::string& attribute,
                           const std::string& caller) {
     std::vector<Bytes> collected;
-    std::string bare = attribute;
+    std::string bare;
     for (const auto& v : values) {
         if (v.empty()) continue;
         std::string attr = attribute;
@@ -60,6 +60,8 @@ int MultiBinValueInsOrDel(std::map<std::string, std::vector<Bytes>>& map,
         bare = attr;
         collected.push_back(std::move(bytes));
     }
+    // Only empty values: nothing to send, and no prefixed name to leak.
+    if (collected.empty()) return 0;
     auto& list = map[bare];
     list.insert(list.end(), collected.begin(), collected.end());
     return 0;

@@ -146,6 +146,17 @@ TEST(AttributeActions, EncoderFailureIsKept) {
     EXPECT_TRUE(p.c.binReplace.empty());
 }
 
+// Empty values are skipped; a prefixed attribute left with none must not
+// reach the request under its prefixed name.
+TEST(AttributeActions, PrefixedAttributeWithOnlyEmptyValuesSendsNothing) {
+    auto p = ParseAll({"hex##thumb:++:;;", "hex##logo:--:;", "hex##icon:++:0a;"});
+    ASSERT_TRUE(p.r.ok) << p.out;
+    EXPECT_EQ(p.r.binaryResult, 0);
+    ASSERT_EQ(p.c.binAdd.size(), 1u);
+    EXPECT_EQ(p.c.binAdd.at("icon"), (std::vector<Bytes>{{0x0a}}));
+    EXPECT_TRUE(p.c.binDel.empty());
+}
+
 TEST(AttributeActions, CsvModesDeferPrefixedAttributes) {
     CaptureOutput cap;
     ModContainers c;
