@@ -9,6 +9,7 @@
 #include <sasl/sasl.h>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -74,9 +75,8 @@ int ReadServerSaslMechanisms(LDAP* ld, std::vector<std::string>& mechanisms) {
     if (rc != LDAP_SUCCESS) return rc;
     LDAPMessage* entry = ldap_first_entry(ld, res.get());
     if (entry == nullptr) return rc;
-    BervalArrayPtr vals(ldap_get_values_len(ld, entry, attr));
-    for (berval** v = vals.get(); v != nullptr && *v != nullptr; ++v)
-        mechanisms.emplace_back((*v)->bv_val, (*v)->bv_len);
+    for (auto& mechanism : EntryValues(ld, entry, attr))
+        mechanisms.push_back(std::move(mechanism));
     return rc;
 }
 
@@ -128,8 +128,7 @@ BindMethod ChooseBindMethod(bool simpleInForce, bool digest, bool ntlm, std::str
     BindMethod method = digest ? BindMethod::Digest
                         : ntlm ? BindMethod::Ntlm
                                : BindMethod::Negotiate;
-    if (!user.empty() && method != BindMethod::Digest &&
-        StrToLower(user).find("cn=") != std::string::npos) {
+    if (!user.empty() && method != BindMethod::Digest && IContains(user, "cn=")) {
         method = BindMethod::Digest;
         switched = true;
     }

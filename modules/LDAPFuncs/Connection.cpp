@@ -229,8 +229,7 @@ int CheckHostNameForPort(std::string& host) {
 
 bool ParseLDAPURL(std::string_view url, std::map<std::string, std::string>& fields) {
     KELVO_TRACE_SCOPE();
-    const std::string upper = StrToUpper(url);
-    if (!upper.starts_with("LDAP://") && !upper.starts_with("LDAPS://")) return false;
+    if (!IStartsWith(url, "LDAP://") && !IStartsWith(url, "LDAPS://")) return false;
     fields["URL"] = std::string(url);
     TokenVector parts;
     GetXTokens(url, "/", parts, 4);

@@ -17,7 +17,6 @@ std::string_view TrimComponent(std::string_view text) {
         text.remove_prefix(1);
     while (text.size() >= 2 && text.back() == ' ' && text[text.size() - 2] != '\\')
         text.remove_suffix(1);
-    if (text == " ") text = {};
     return text;
 }
 
@@ -44,9 +43,9 @@ void SplitDN(std::string_view dn, DNCut& cut) {
             break;
         }
         const std::string_view inner = dn.substr(pos + 1, close - pos - 1);
-        bool known = false;
-        for (auto prefix : kExtendedPrefixes)
-            known = known || IStartsWith(inner, prefix);
+        const bool known = std::ranges::any_of(kExtendedPrefixes, [inner](std::string_view prefix) {
+            return IStartsWith(inner, prefix);
+        });
         if (!known) {
             cut.extendedOk = false;
             break;
@@ -186,8 +185,7 @@ bool ExplodeDN(std::string_view dn, std::vector<std::string>& components) {
     DNCut cut;
     switch (CheckedSplitDN(dn, cut, components)) {
     case CutCheck::Invalid:
-        components.clear();
-        return false;
+        return false; // components were cleared above and are left alone
     case CutCheck::ParserDiffers:
         return true;
     case CutCheck::Agrees:
@@ -237,10 +235,16 @@ int DNBreakout(std::string_view dnIn, bool typeFree, DNBreakoutMap& map) {
         map["GRANDPARENT"] = grand;
     }
 
+    // Components that hold "dc=" (any case) make up the domain at the end.
+    std::vector<bool> isDc;
+    isDc.reserve(comps.size());
+    for (const auto& c : comps)
+        isDc.push_back(IContains(c, "dc="));
+
     std::string domain;
-    for (auto it = comps.rbegin(); it != comps.rend(); ++it) {
-        if (StrToLower(*it).find("dc=") == std::string::npos) break;
-        domain = domain.empty() ? *it : *it + "," + domain;
+    for (std::size_t i = comps.size(); i-- > 0;) {
+        if (!isDc[i]) break;
+        domain = domain.empty() ? comps[i] : comps[i] + "," + domain;
     }
     map["DOMAIN"] = domain;
     map["DOMAIN_DNS"] = domain.empty() ? "" : ConvertDNToDomain(domain);
@@ -248,12 +252,13 @@ int DNBreakout(std::string_view dnIn, bool typeFree, DNBreakoutMap& map) {
 
     std::string dns;
     std::string path;
-    for (auto it = comps.rbegin(); it != comps.rend(); ++it) {
-        if (StrToLower(*it).find("dc=") != std::string::npos) {
-            dns = (it->size() > 3 ? it->substr(3) : "") + "." + dns;
+    for (std::size_t i = comps.size(); i-- > 0;) {
+        const std::string& c = comps[i];
+        if (isDc[i]) {
+            dns = (c.size() > 3 ? c.substr(3) : "") + "." + dns;
         } else {
             if (!path.empty()) path += '/';
-            path += ValueOf(*it);
+            path += ValueOf(c);
         }
     }
     if (!dns.empty()) dns.pop_back();

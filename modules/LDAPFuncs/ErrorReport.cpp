@@ -42,7 +42,7 @@ std::string GetLDAPErrorString(int code) {
 
 void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where) {
     KELVO_TRACE_SCOPE();
-    const std::uint32_t shown = ToWinLdapCode(ToLibLdapCode(code));
+    const std::uint32_t shown = ToWinLdapCode(code);
     std::string line(what);
     line += ": [";
     line += where;
@@ -74,6 +74,6 @@ int GetExtendedError(LDAP* session, std::string& text) {
 }
 
 void ReportSearchFailure(int code) {
-    diag::Err("LDAP_SEARCH_S: " + Hex(ToWinLdapCode(ToLibLdapCode(code))) +
+    diag::Err("LDAP_SEARCH_S: " + Hex(ToWinLdapCode(code)) +
               "\nLDAP_SEARCH_S: " + GetLDAPErrorString(code) + "\n\n");
 }

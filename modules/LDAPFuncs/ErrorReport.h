@@ -15,6 +15,10 @@
 
 // libldap result code -> the value Kelvo shows and exits with.
 std::uint32_t ToWinLdapCode(int code);
+// The same, as the int that functions returning a code hand back.
+inline int ShownLdapCode(int rc) {
+    return static_cast<int>(ToWinLdapCode(rc));
+}
 
 // Text of a result code, as libldap words it.
 std::string GetLDAPErrorString(int code);

@@ -6,6 +6,8 @@
 #include <ldap.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 struct LdapUnbind {
     void operator()(LDAP* ld) const { ldap_unbind_ext(ld, nullptr, nullptr); }
@@ -67,3 +69,13 @@ struct LdapUrlFree {
     void operator()(LDAPURLDesc* url) const { ldap_free_urldesc(url); }
 };
 using LdapUrlPtr = std::unique_ptr<LDAPURLDesc, LdapUrlFree>;
+
+// All values of one attribute of an entry, in server order; empty when the
+// entry lacks it.
+inline std::vector<std::string> EntryValues(LDAP* ld, LDAPMessage* entry, const char* attribute) {
+    std::vector<std::string> out;
+    BervalArrayPtr vals(ldap_get_values_len(ld, entry, attribute));
+    for (berval** v = vals.get(); v != nullptr && *v != nullptr; ++v)
+        out.emplace_back((*v)->bv_val, (*v)->bv_len);
+    return out;
+}

@@ -6,7 +6,7 @@
 #include "SIDS.h"
 #include "pellixstrings.h"
 
-#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -15,17 +15,14 @@ LDAP* gCurrentSession = nullptr;
 // Critical, value-less controls for one request; only those the server lists.
 class RequestControls {
   public:
-    void AddIfSupported(const CRootDSE& rootDSE, std::string_view oid) {
+    // True when the control was added.
+    bool AddIfSupported(const CRootDSE& rootDSE, std::string_view oid) {
         if (!rootDSE.HasControl(oid)) {
             diag::DebugOut("DEBUG: Control " + std::string(oid) + " not offered, not sent\n");
-            return;
+            return false;
         }
         oids_.emplace_back(oid);
-    }
-    bool Has(std::string_view oid) const {
-        for (const auto& o : oids_)
-            if (o == oid) return true;
-        return false;
+        return true;
     }
     // Null-terminated array valid while this object lives and is unchanged.
     LDAPControl** get() {
@@ -54,35 +51,18 @@ int ScopeFromText(std::string_view scope) {
     return LDAP_SCOPE_SUBTREE;
 }
 
-int Shown(int rc) {
-    return static_cast<int>(ToWinLdapCode(rc));
-}
-
-std::vector<std::string> EntryValues(LDAP* ld, LDAPMessage* entry, const char* attribute) {
-    std::vector<std::string> out;
-    BervalArrayPtr vals(ldap_get_values_len(ld, entry, attribute));
-    for (berval** v = vals.get(); v != nullptr && *v != nullptr; ++v)
-        out.emplace_back((*v)->bv_val, (*v)->bv_len);
-    return out;
-}
-
 // First value of one attribute of a deleted object (base search, size 1).
 std::string ReadDeletedAttribute(LDAP* ld, std::string_view dn, const char* attribute,
                                  bool showRecycled, const CRootDSE& rootDSE, const LogLineFn& log,
-                                 std::string_view logTagDeleted, std::string_view logTagRecycled,
-                                 std::string_view errorLabel) {
+                                 std::string_view logTag, std::string_view errorLabel) {
     RequestControls controls;
-    controls.AddIfSupported(rootDSE, kOidShowDeleted);
-    if (log && controls.Has(kOidShowDeleted))
-        log(std::string(logTagDeleted) + " Control: LDAP_SERVER_SHOW_DELETED_OID");
-    if (showRecycled) {
-        controls.AddIfSupported(rootDSE, kOidShowRecycled);
-        if (log && controls.Has(kOidShowRecycled))
-            log(std::string(logTagRecycled) + " Control: LDAP_SERVER_SHOW_RECYCLED_OID");
-    }
-    char attr[64];
-    std::snprintf(attr, sizeof attr, "%s", attribute);
-    char* attrs[] = {attr, nullptr};
+    if (controls.AddIfSupported(rootDSE, kOidShowDeleted) && log)
+        log(std::string(logTag) + " Control: LDAP_SERVER_SHOW_DELETED_OID");
+    // Both lookups log the recycled-objects control under one tag.
+    if (showRecycled && controls.AddIfSupported(rootDSE, kOidShowRecycled) && log)
+        log("(GetParent) Control: LDAP_SERVER_SHOW_RECYCLED_OID");
+    std::string attr(attribute);
+    char* attrs[] = {attr.data(), nullptr};
     const std::string base(dn);
     LDAPMessage* raw = nullptr;
     const int rc = ldap_search_ext_s(ld, base.c_str(), LDAP_SCOPE_BASE, "(objectclass=*)", attrs, 0,
@@ -135,7 +115,7 @@ int GetDNFromSearch(LDAP* session, std::string_view base, std::string_view scope
 
     if (rc != LDAP_SUCCESS) {
         ReportSearchFailure(rc);
-        return Shown(rc);
+        return ShownLdapCode(rc);
     }
     diag::DebugOut("DEBUG: Count: " + std::to_string(ldap_count_entries(session, result.get())) +
                    "\n");
@@ -183,8 +163,8 @@ int UpdateLDAPString(std::string_view dn, std::string_view attribute, std::strin
     mod.mod_values = values;
     LDAPMod* mods[] = {&mod, nullptr};
     const int rc = ldap_modify_ext_s(session, target.c_str(), mods, nullptr, nullptr);
-    diag::DebugOut("DEBUG: uErr=" + std::to_string(Shown(rc)) + "\n");
-    return Shown(rc);
+    diag::DebugOut("DEBUG: uErr=" + std::to_string(ShownLdapCode(rc)) + "\n");
+    return ShownLdapCode(rc);
 }
 
 int GetDomainSDInfo(LDAP* session, const CRootDSE& rootDSE, DomainPartitionMap& partitions) {
@@ -204,7 +184,7 @@ int GetDomainSDInfo(LDAP* session, const CRootDSE& rootDSE, DomainPartitionMap& 
     MessagePtr result(raw);
     if (rc != LDAP_SUCCESS) {
         diag::DebugOut("DEBUG: Partitions search failed: " + GetLDAPErrorString(rc) + "\n");
-        return Shown(rc);
+        return ShownLdapCode(rc);
     }
 
     for (LDAPMessage* e = ldap_first_entry(session, result.get()); e != nullptr;
@@ -254,12 +234,12 @@ std::string GetLastKnownParent(LDAP* session, std::string_view dn, bool showRecy
                                const CRootDSE& rootDSE, const LogLineFn& log) {
     KELVO_TRACE_SCOPE();
     return ReadDeletedAttribute(session, dn, "lastKnownParent", showRecycled, rootDSE, log,
-                                "(GetParent)", "(GetParent)", "Error: lastKnownParent");
+                                "(GetParent)", "Error: lastKnownParent");
 }
 
 std::string GetLastKnownRDN(LDAP* session, std::string_view dn, bool showRecycled,
                             const CRootDSE& rootDSE, const LogLineFn& log) {
     KELVO_TRACE_SCOPE();
     return ReadDeletedAttribute(session, dn, "msDS-LastKnownRDN", showRecycled, rootDSE, log,
-                                "(GetLastKnownRDN)", "(GetParent)", "Error: msDS-LastKnownRDN");
+                                "(GetLastKnownRDN)", "Error: msDS-LastKnownRDN");
 }

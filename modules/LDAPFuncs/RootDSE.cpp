@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <utility>
 
 namespace {
 
@@ -95,7 +97,7 @@ int CRootDSE::Load(LDAP* session) {
     if (rc == LDAP_SUCCESS && entry == nullptr) rc = LDAP_NO_RESULTS_RETURNED;
     if (rc != LDAP_SUCCESS) {
         ReportSearchFailure(rc);
-        lastError_ = static_cast<int>(ToWinLdapCode(rc));
+        lastError_ = ShownLdapCode(rc);
         return lastError_;
     }
 
@@ -105,24 +107,26 @@ int CRootDSE::Load(LDAP* session) {
     BerElementPtr ber(rawBer);
     for (; rawName != nullptr; rawName = ldap_next_attribute(session, entry, ber.get())) {
         LdapStringPtr name(rawName);
-        BervalArrayPtr values(ldap_get_values_len(session, entry, name.get()));
+        auto values = EntryValues(session, entry, name.get());
         auto& list = attributes[name.get()];
-        for (berval** v = values.get(); v != nullptr && *v != nullptr; ++v)
-            list.emplace_back((*v)->bv_val, (*v)->bv_len);
+        list.insert(list.end(), std::make_move_iterator(values.begin()),
+                    std::make_move_iterator(values.end()));
     }
-    LoadFromAttributes(attributes);
+    LoadFromAttributes(std::move(attributes));
     diag::DebugOut("DEBUG: Leaving CRootDSE.\n");
     return 0;
 }
 
-std::vector<std::string> CRootDSE::Values(std::string_view name) const {
+const std::vector<std::string>& CRootDSE::Values(std::string_view name) const {
+    static const std::vector<std::string> kNone;
     const auto it = attributes_.find(name);
-    return it == attributes_.end() ? std::vector<std::string>{} : it->second;
+    return it == attributes_.end() ? kNone : it->second;
 }
 
-std::string CRootDSE::FirstValue(std::string_view name) const {
+const std::string& CRootDSE::FirstValue(std::string_view name) const {
+    static const std::string kNone;
     const auto it = attributes_.find(name);
-    return it == attributes_.end() || it->second.empty() ? std::string() : it->second.front();
+    return it == attributes_.end() || it->second.empty() ? kNone : it->second.front();
 }
 
 bool CRootDSE::HasCapability(std::string_view oid) const {
@@ -132,9 +136,9 @@ bool CRootDSE::HasControl(std::string_view oid) const {
     return controls_.contains(oid);
 }
 
-void CRootDSE::LoadFromAttributes(const AttributeMap& attributes) {
+void CRootDSE::LoadFromAttributes(AttributeMap attributes) {
     KELVO_TRACE_SCOPE();
-    attributes_ = attributes;
+    attributes_ = std::move(attributes);
     // Single-valued attributes take their first value; absent ones leave the
     // field as it was.
     auto take = [this](std::string_view name, std::string& field) {
@@ -160,9 +164,8 @@ void CRootDSE::LoadFromAttributes(const AttributeMap& attributes) {
     take("msDS-PortLDAP", ldapPort_);
     take("msDS-PortSSL", sslPort_);
 
-    auto number = [&take](std::string_view name, int& field) {
-        std::string text;
-        take(name, text);
+    auto number = [this](std::string_view name, int& field) {
+        const std::string& text = FirstValue(name);
         if (!text.empty()) field = std::atoi(text.c_str());
     };
     number("domainFunctionality", domainFunctionality_);
@@ -170,10 +173,10 @@ void CRootDSE::LoadFromAttributes(const AttributeMap& attributes) {
     number("domainControllerFunctionality", dcFunctionality_);
 
     namingContexts_ = Values("namingContexts");
-    for (auto& oid : Values("supportedCapabilities"))
-        capabilities_.insert(std::move(oid));
-    for (auto& oid : Values("supportedControl"))
-        controls_.insert(std::move(oid));
+    const auto& capabilities = Values("supportedCapabilities");
+    capabilities_.insert(capabilities.begin(), capabilities.end());
+    const auto& controls = Values("supportedControl");
+    controls_.insert(controls.begin(), controls.end());
     gcReady_ = FirstValue("isGlobalCatalogReady") == "TRUE";
 
     constexpr std::string_view kServersMarker = "CN=Servers,CN=";

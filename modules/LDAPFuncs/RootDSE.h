@@ -42,7 +42,7 @@ class CRootDSE {
     // after reporting it on standard error; the record then stays not loaded.
     int Load(LDAP* session);
     // Fills the record from RootDSE attributes as a server returned them.
-    void LoadFromAttributes(const AttributeMap& attributes);
+    void LoadFromAttributes(AttributeMap attributes);
 
     bool IsLoaded() const { return loaded_; }
     int LastError() const { return lastError_; }
@@ -50,42 +50,42 @@ class CRootDSE {
     // --- Raw attributes ---------------------------------------------------
     const AttributeMap& Attributes() const { return attributes_; }
     // Values of one attribute (empty when absent) and its first value.
-    std::vector<std::string> Values(std::string_view name) const;
-    std::string FirstValue(std::string_view name) const;
+    const std::vector<std::string>& Values(std::string_view name) const;
+    const std::string& FirstValue(std::string_view name) const;
 
     // --- Naming contexts ----------------------------------------------------
-    std::string SchemaNC() const { return schemaNC_; }
-    std::string ConfigNC() const { return configNC_; }
-    std::string DefaultNC() const { return defaultNC_; }
-    std::string RootDomainNC() const { return rootDomainNC_; }
+    const std::string& SchemaNC() const { return schemaNC_; }
+    const std::string& ConfigNC() const { return configNC_; }
+    const std::string& DefaultNC() const { return defaultNC_; }
+    const std::string& RootDomainNC() const { return rootDomainNC_; }
     const std::vector<std::string>& NamingContexts() const { return namingContexts_; }
     std::size_t NamingContextCount() const { return namingContexts_.size(); }
 
     // --- Server -------------------------------------------------------------
-    std::string DnsHostName() const { return dnsHostName_; }
-    std::string DsServiceName() const { return dsServiceName_; }
-    std::string HighestCommittedUSN() const { return highestCommittedUsn_; }
-    std::string LdapServiceName() const { return ldapServiceName_; }
-    std::string ServerName() const { return serverName_; }
-    std::string DsaVersion() const { return dsaVersion_; }
-    std::string PrincipalName() const { return principalName_; }
-    std::string StructuralObjectClass() const { return structuralObjectClass_; }
-    std::string VendorName() const { return vendorName_; }
-    std::string VendorVersion() const { return vendorVersion_; }
-    std::string CurrentTime() const { return currentTime_; }
-    std::string SiteName() const { return siteName_; }
-    std::string InstanceName() const { return instanceName_; }
-    std::string ConfigId() const { return configId_; }
-    std::string LdapPort() const { return ldapPort_; }
-    std::string SslPort() const { return sslPort_; }
-    std::string LdapUrl() const { return ldapUrl_; }
-    std::string LdapsUrl() const { return ldapsUrl_; }
+    const std::string& DnsHostName() const { return dnsHostName_; }
+    const std::string& DsServiceName() const { return dsServiceName_; }
+    const std::string& HighestCommittedUSN() const { return highestCommittedUsn_; }
+    const std::string& LdapServiceName() const { return ldapServiceName_; }
+    const std::string& ServerName() const { return serverName_; }
+    const std::string& DsaVersion() const { return dsaVersion_; }
+    const std::string& PrincipalName() const { return principalName_; }
+    const std::string& StructuralObjectClass() const { return structuralObjectClass_; }
+    const std::string& VendorName() const { return vendorName_; }
+    const std::string& VendorVersion() const { return vendorVersion_; }
+    const std::string& CurrentTime() const { return currentTime_; }
+    const std::string& SiteName() const { return siteName_; }
+    const std::string& InstanceName() const { return instanceName_; }
+    const std::string& ConfigId() const { return configId_; }
+    const std::string& LdapPort() const { return ldapPort_; }
+    const std::string& SslPort() const { return sslPort_; }
+    const std::string& LdapUrl() const { return ldapUrl_; }
+    const std::string& LdapsUrl() const { return ldapsUrl_; }
 
     // --- Type, release and levels -------------------------------------------
-    std::string ServerType() const { return serverType_; }
-    std::string DomainMode() const { return domainMode_; }
-    std::string ForestMode() const { return forestMode_; }
-    std::string DCMode() const { return dcMode_; }
+    const std::string& ServerType() const { return serverType_; }
+    const std::string& DomainMode() const { return domainMode_; }
+    const std::string& ForestMode() const { return forestMode_; }
+    const std::string& DCMode() const { return dcMode_; }
     int DomainFunctionality() const { return domainFunctionality_; }
     int ForestFunctionality() const { return forestFunctionality_; }
     int DCFunctionality() const { return dcFunctionality_; }

@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -35,6 +36,12 @@ void SplitHostPort(const std::string& entry, std::string& host, int& port) {
     port = std::atoi(entry.c_str() + colon + 1);
 }
 
+// Adds one URI to a space-separated list.
+void AppendUri(std::string& uris, std::string_view uri) {
+    if (!uris.empty()) uris += ' ';
+    uris += uri;
+}
+
 std::string UrisFromSrv(const std::vector<std::string>& entries, int port, bool ssl) {
     const bool keepSrvPort = !ssl && port == kPortLdap;
     std::string uris;
@@ -43,8 +50,7 @@ std::string UrisFromSrv(const std::vector<std::string>& entries, int port, bool 
         int srvPort = 0;
         SplitHostPort(entry, host, srvPort);
         if (host.empty()) continue;
-        if (!uris.empty()) uris += ' ';
-        uris += BuildLdapUri(host, keepSrvPort && srvPort > 0 ? srvPort : port, ssl);
+        AppendUri(uris, BuildLdapUri(host, keepSrvPort && srvPort > 0 ? srvPort : port, ssl));
     }
     return uris;
 }
@@ -61,8 +67,7 @@ std::string RebaseConfiguredUris(const std::string& configured, int port, bool s
         LdapUrlPtr url(raw);
         const std::string host = url->lud_host ? url->lud_host : "";
         if (host.empty()) continue;
-        if (!out.empty()) out += ' ';
-        out += BuildLdapUri(host, port, ssl);
+        AppendUri(out, BuildLdapUri(host, port, ssl));
     }
     return out;
 }
@@ -103,10 +108,7 @@ std::vector<std::string> SystemDefaultDomains() {
         while (!domain.empty() && domain.back() == '.')
             domain.pop_back();
         if (domain.empty()) continue;
-        bool seen = false;
-        for (const auto& d : domains)
-            seen = seen || d == domain;
-        if (!seen) domains.push_back(domain);
+        if (std::ranges::find(domains, domain) == domains.end()) domains.push_back(domain);
     }
     return domains;
 }
