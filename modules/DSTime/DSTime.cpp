@@ -16,8 +16,6 @@ constexpr std::int64_t kInt8Milli = 10000;
 constexpr std::uint64_t kMaxInstant = static_cast<std::uint64_t>(INT64_MAX);
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 
-constexpr std::string_view kDisplayFormat = "%4.4i/%2.2i/%2.2i-%2.2i:%2.2i:%2.2i #TZ#";
-constexpr std::string_view kAltDisplayFormat = "%2.2i/%2.2i/%4.4i-%2.2i:%2.2i:%2.2i #TZ#";
 constexpr std::string_view kInvalidFormat = "Invalid Time Format";
 
 struct CalendarTime {
@@ -111,16 +109,14 @@ std::uint64_t SecondsToInt8(std::int64_t secsSince1601, int millis) {
            static_cast<std::uint64_t>(millis) * kInt8Milli;
 }
 
-bool UtcToInt8(const CalendarTime& t, std::uint64_t& v) {
-    if (!IsValidCalendar(t)) return false;
+// The two conversions below expect a calendar time that IsValidCalendar accepts.
+void UtcToInt8(const CalendarTime& t, std::uint64_t& v) {
     const std::int64_t secs = DaysFromCivil(t.year, t.month, t.day) * kSecsPerDay +
                               t.hour * 3600LL + t.minute * 60LL + t.second;
     v = SecondsToInt8(secs + kSecsFrom1601To1970, t.millis);
-    return true;
 }
 
 bool LocalToInt8(const CalendarTime& t, std::uint64_t& v) {
-    if (!IsValidCalendar(t)) return false;
     std::tm tm{};
     tm.tm_year = t.year - 1900;
     tm.tm_mon = t.month - 1;
@@ -202,13 +198,15 @@ bool EncTimeToInstant(std::string_view input, bool utc, std::uint64_t& instant) 
     // "never"; nudge it so it stays a real time.
     t.millis = text == "1601/01/01-00:00:00" ? 25 : 0;
 
-    std::uint64_t v = 0;
-    if (!IsValidCalendar(t) || !UtcToInt8(t, v)) {
+    if (!IsValidCalendar(t)) {
         diag::Out("ERROR: Couldn't convert [" + text + "] to FILETIME. Error [" +
                   std::to_string(kErrorInvalidParameter) + "]\n");
         return false;
     }
-    if (!utc && !LocalToInt8(t, v)) {
+    std::uint64_t v = 0;
+    if (utc) {
+        UtcToInt8(t, v);
+    } else if (!LocalToInt8(t, v)) {
         diag::Out("ERROR: Couldn't convert [" + text + "] to UTC FILETIME.  Error [" +
                   std::to_string(kErrorInvalidParameter) + "]\n");
         return false;
@@ -224,22 +222,11 @@ std::string GTText(const CalendarTime& t, std::string_view suffix) {
     return buf + std::string(suffix);
 }
 
-// A conversion of a time format: flags, width and precision of "%i"/"%d".
-bool TakeIntConversion(std::string_view& fmt, std::string& conversion) {
-    std::size_t i = 0;
-    while (i < fmt.size() && std::string_view("-+ #0").find(fmt[i]) != std::string_view::npos)
-        ++i;
-    while (i < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[i])))
-        ++i;
-    if (i < fmt.size() && fmt[i] == '.') {
-        ++i;
-        while (i < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[i])))
-            ++i;
-    }
-    if (i >= fmt.size() || (fmt[i] != 'i' && fmt[i] != 'd') || i > 12) return false;
-    conversion = "%" + std::string(fmt.substr(0, i)) + "d";
-    fmt.remove_prefix(i + 1);
-    return true;
+// Generalized time of an int8 instant; empty when it has no calendar form.
+std::string GTOf(std::uint64_t v, std::string_view suffix) {
+    CalendarTime t;
+    if (!Int8ToUtc(v, t)) return {};
+    return GTText(t, suffix);
 }
 
 std::string FormatDelta(const char* format, std::int64_t a, std::int64_t b = 0, std::int64_t c = 0,
@@ -316,38 +303,16 @@ bool DSTIME::Process(TimeMode mode, std::uint64_t instant) {
     return ok;
 }
 
-std::string DSTIME::FormatFields(std::string_view format, const int (&values)[6]) const {
-    std::string result;
-    std::size_t next = 0;
-    while (!format.empty()) {
-        const std::size_t pct = format.find('%');
-        result.append(format.substr(0, pct));
-        if (pct == std::string_view::npos) break;
-        format.remove_prefix(pct + 1);
-        if (!format.empty() && format.front() == '%') {
-            result.push_back('%');
-            format.remove_prefix(1);
-            continue;
-        }
-        std::string conversion;
-        if (next >= 6 || !TakeIntConversion(format, conversion)) return std::string(kInvalidFormat);
-        char buf[64];
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        std::snprintf(buf, sizeof buf, conversion.c_str(), values[next++]);
-#pragma GCC diagnostic pop
-        result.append(buf);
-    }
-    StrReplaceAllEx(result, "#TZ#", zone_);
-    StrReplaceAllEx(result, "#INT8#", int8Text_);
-    return result;
-}
-
 void DSTIME::FormatStrings() {
     KELVO_TRACE_SCOPE();
-    displayText_ = FormatFields(kDisplayFormat, {year_, month_, day_, hour_, minute_, second_});
-    altDisplayText_ =
-        FormatFields(kAltDisplayFormat, {month_, day_, year_, hour_, minute_, second_});
+    // The zone name ends both texts.
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%4.4i/%2.2i/%2.2i-%2.2i:%2.2i:%2.2i ", year_, month_, day_,
+                  hour_, minute_, second_);
+    displayText_ = buf + zone_;
+    std::snprintf(buf, sizeof buf, "%2.2i/%2.2i/%4.4i-%2.2i:%2.2i:%2.2i ", month_, day_, year_,
+                  hour_, minute_, second_);
+    altDisplayText_ = buf + zone_;
 }
 
 bool DSTIME::Shift(std::int64_t count, std::int64_t unit) {
@@ -420,20 +385,17 @@ void DSTIME::InitDelta(std::int64_t units) {
     const std::int64_t minutes = total % 3600 / 60;
     const std::int64_t seconds = total % 60;
     deltaSeconds_ = total;
+    // Zero leading units print as "0d" and "00", so one format serves all.
+    deltaShortText_ = FormatDelta("%lldd:%02lldh:%02lldm:%02llds", days, hours, minutes, seconds);
     if (days != 0) {
         deltaText_ = FormatDelta("%lld days %lld hours %lld minutes %lld seconds", days, hours,
                                  minutes, seconds);
-        deltaShortText_ =
-            FormatDelta("%lldd:%02lldh:%02lldm:%02llds", days, hours, minutes, seconds);
     } else if (hours != 0) {
         deltaText_ = FormatDelta("%lld hours %lld minutes %lld seconds", hours, minutes, seconds);
-        deltaShortText_ = FormatDelta("0d:%02lldh:%02lldm:%02llds", hours, minutes, seconds);
     } else if (minutes != 0) {
         deltaText_ = FormatDelta("%lld minutes %lld seconds", minutes, seconds);
-        deltaShortText_ = FormatDelta("0d:00h:%02lldm:%02llds", minutes, seconds);
     } else {
         deltaText_ = FormatDelta("%lld seconds", seconds);
-        deltaShortText_ = FormatDelta("0d:00h:00m:%02llds", seconds);
     }
 }
 
@@ -443,9 +405,7 @@ void DSTIME::InitDelta(const DSTIME& start) {
 
 std::string DSTIME::GetGT(std::string_view suffix) const {
     KELVO_TRACE_SCOPE();
-    CalendarTime t;
-    if (!Int8ToUtc(instant_, t)) return {};
-    return GTText(t, suffix);
+    return GTOf(instant_, suffix);
 }
 
 // --- Free conversions -------------------------------------------------------
@@ -461,7 +421,7 @@ std::string EncTime_to_GT(std::string_view text, bool utc) {
     KELVO_TRACE_SCOPE();
     std::uint64_t v = 0;
     if (!EncTimeToInstant(text, utc, v)) return {};
-    return Int8_to_GT(std::to_string(v), ".0Z");
+    return GTOf(v, ".0Z");
 }
 
 std::string Int8_to_GT(std::string_view int8Text, std::string_view suffix) {
@@ -473,19 +433,10 @@ std::string Int8_to_GT(std::string_view int8Text, std::string_view suffix) {
     char* end = nullptr;
     const unsigned long long v = std::strtoull(begin, &end, 10);
     if (end == begin) return {};
-    CalendarTime t;
-    if (!Int8ToUtc(v, t)) return {};
-    return GTText(t, suffix);
+    return GTOf(v, suffix);
 }
 
 std::string CurrentLocalTimeText() {
     KELVO_TRACE_SCOPE();
     return DSTIME(TimeMode::Local).DisplayText();
-}
-
-// --- Tokenizer ----------------------------------------------------------------
-
-std::size_t DSTGetTokens(std::string_view text, std::string_view delim, TokenVector& out,
-                         std::size_t maxSplits) {
-    return GetTokens(text, delim, out, maxSplits);
 }

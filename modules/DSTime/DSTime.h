@@ -92,7 +92,6 @@ class DSTIME {
 
   private:
     bool Shift(std::int64_t count, std::int64_t unit);
-    std::string FormatFields(std::string_view format, const int (&values)[6]) const;
 
     TimeMode mode_ = TimeMode::Local;
     std::uint64_t instant_ = 0;
@@ -125,5 +124,7 @@ std::string Int8_to_GT(std::string_view int8Text, std::string_view suffix);
 std::string CurrentLocalTimeText();
 
 // The time module's name for the basic tokenizer; it is GetTokens.
-std::size_t DSTGetTokens(std::string_view text, std::string_view delim, TokenVector& out,
-                         std::size_t maxSplits = kMaxSplits);
+inline std::size_t DSTGetTokens(std::string_view text, std::string_view delim, TokenVector& out,
+                                std::size_t maxSplits = kMaxSplits) {
+    return GetTokens(text, delim, out, maxSplits);
+}

@@ -6,10 +6,8 @@ namespace {
 
 void EndField(std::string& value, CsvField& field, CsvLine& out) {
     if (value.starts_with("X'")) {
-        std::string hex;
-        for (std::size_t i = 2; i < value.size(); ++i)
-            if (value[i] != '\'') hex.push_back(value[i]);
-        value = hex;
+        value.erase(0, 2);
+        std::erase(value, '\'');
     }
     field.push_back(std::move(value));
     out.push_back(std::move(field));

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 namespace {
@@ -18,33 +19,34 @@ char UpperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// One pass over the text: every exact-case occurrence of find is written as
-// the replacement into a single output buffer.
-std::string ReplaceAllStreamed(std::string_view text, std::string_view find,
-                               std::string_view replacement) {
+// One pass over the text, left to right: every non-overlapping occurrence of
+// find is written as the replacement into a single output buffer, so text a
+// replacement inserts is never searched.  With ignoreCase the search runs on
+// ASCII-lowercased copies, which keep every position.  An empty find changes
+// nothing.
+std::string ReplaceEvery(std::string_view text, std::string_view find, std::string_view replacement,
+                         bool ignoreCase) {
+    if (find.empty()) return std::string(text);
+    std::string lowerText;
+    std::string lowerFind;
+    std::string_view search = text;
+    if (ignoreCase) {
+        lowerText = StrToLower(text);
+        lowerFind = StrToLower(find);
+        search = lowerText;
+        find = lowerFind;
+    }
     std::string result;
     result.reserve(text.size());
     std::size_t pos = 0;
-    for (std::size_t hit = text.find(find); hit != std::string_view::npos;
-         hit = text.find(find, pos)) {
+    for (std::size_t hit = search.find(find); hit != std::string_view::npos;
+         hit = search.find(find, pos)) {
         result.append(text.substr(pos, hit - pos));
         result.append(replacement);
         pos = hit + find.size();
     }
     result.append(text.substr(pos));
     return result;
-}
-
-// Replaces every occurrence found in `search` (which runs parallel to
-// `result`); text inserted by a replacement is skipped over.
-void ReplaceAllParallel(std::string& result, std::string& search, std::string_view find,
-                        std::string_view replacement) {
-    std::size_t pos = search.find(find);
-    while (pos != std::string::npos) {
-        result.replace(pos, find.size(), replacement);
-        search.replace(pos, find.size(), replacement);
-        pos = search.find(find, pos + replacement.size());
-    }
 }
 
 // The width text of HexStr may only hold printf flags, a width and a precision.
@@ -220,26 +222,19 @@ std::string StrReplaceAll(std::string_view text, std::string_view find,
                           std::string_view replacement, bool ignoreCase) {
     KELVO_TRACE_SCOPE();
     if (text.empty() || find.empty()) return std::string(text);
-    const bool present = ignoreCase ? IContains(text, find) : text.find(find) != text.npos;
-    if (!present) return std::string(text);
-    if (text.size() > kLongText) return StrReplaceAll_largestring(find, replacement, text);
-
-    std::string result(text);
-    if (ignoreCase) {
-        std::string search = StrToLower(text);
-        ReplaceAllParallel(result, search, StrToLower(find), replacement);
-    } else {
-        std::string search = result;
-        ReplaceAllParallel(result, search, find, replacement);
+    if (text.size() > kLongText) {
+        // The long-text path is taken (exact case) only when find occurs at all.
+        const bool present = ignoreCase ? IContains(text, find) : text.find(find) != text.npos;
+        if (!present) return std::string(text);
+        return StrReplaceAll_largestring(find, replacement, text);
     }
-    return result;
+    return ReplaceEvery(text, find, replacement, ignoreCase);
 }
 
 std::string StrReplaceAll_largestring(std::string_view find, std::string_view replacement,
                                       std::string_view text) {
     KELVO_TRACE_SCOPE();
-    if (text.empty() || find.empty() || text.find(find) == text.npos) return std::string(text);
-    return ReplaceAllStreamed(text, find, replacement);
+    return ReplaceEvery(text, find, replacement, false);
 }
 
 void StrReplaceAllEx(std::string& text, std::string_view find, std::string_view replacement) {
@@ -249,18 +244,14 @@ void StrReplaceAllEx(std::string& text, std::string_view find, std::string_view 
         StrReplaceAllEx_largestring(text, find, replacement);
         return;
     }
-    std::size_t pos = text.find(find);
-    while (pos != std::string::npos) {
-        text.replace(pos, find.size(), replacement);
-        pos = text.find(find, pos + replacement.size());
-    }
+    text = ReplaceEvery(text, find, replacement, false);
 }
 
 void StrReplaceAllEx_largestring(std::string& text, std::string_view find,
                                  std::string_view replacement) {
     KELVO_TRACE_SCOPE();
     if (text.empty() || find.empty() || text.find(find) == std::string::npos) return;
-    text = ReplaceAllStreamed(text, find, replacement);
+    text = ReplaceEvery(text, find, replacement, false);
 }
 
 // --- Hex and numbers --------------------------------------------------------
@@ -305,14 +296,9 @@ std::string HexStr(std::string_view width, std::uint32_t value) {
 
 std::string ultostr(std::uint32_t value, unsigned radix) {
     if (radix < 2 || radix > 36) return {};
-    constexpr std::string_view kDigitChars = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string s;
-    do {
-        s.push_back(kDigitChars[value % radix]);
-        value /= radix;
-    } while (value != 0);
-    std::reverse(s.begin(), s.end());
-    return s;
+    char buf[33]; // 32 binary digits at most
+    const auto end = std::to_chars(buf, buf + sizeof buf, value, static_cast<int>(radix)).ptr;
+    return std::string(buf, end);
 }
 
 std::string ltostr(std::int32_t value) {
