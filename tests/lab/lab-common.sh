@@ -149,6 +149,12 @@ lab_kill_pid() {
     return $rc
 }
 
+# lab_answers URI: true when the server at URI answers an anonymous RootDSE
+# read within a few seconds (TLS settings come from the caller's environment).
+lab_answers() {
+    timeout 5 ldapsearch -x -LLL -o nettimeout=2 -H "$1" -b '' -s base 1.1 >/dev/null 2>&1
+}
+
 # lab_stop DIR: stop the lab recorded in DIR/lab.pid.
 lab_stop() {
     local dir=$1 pid

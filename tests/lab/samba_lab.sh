@@ -222,11 +222,8 @@ do_start() {
     ok=0
     for ((i = 0; i < START_TIMEOUT * 2; i++)); do
         lab_pid_alive "$dir" || break
-        if [ -s "$dir/private/tls/ca.pem" ] &&
-            timeout 5 ldapsearch -x -LLL -o nettimeout=2 -H "ldap://$addr" \
-                -b '' -s base 1.1 >/dev/null 2>&1 &&
-            LDAPTLS_REQCERT=never timeout 5 ldapsearch -x -LLL -o nettimeout=2 \
-                -H "ldaps://$addr" -b '' -s base 1.1 >/dev/null 2>&1; then
+        if [ -s "$dir/private/tls/ca.pem" ] && lab_answers "ldap://$addr" &&
+            LDAPTLS_REQCERT=never lab_answers "ldaps://$addr"; then
             ok=1
             break
         fi

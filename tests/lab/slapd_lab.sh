@@ -216,10 +216,8 @@ do_start() {
         if ! lab_pid_alive "$dir"; then
             break
         fi
-        if timeout 5 ldapsearch -x -LLL -o nettimeout=2 -H "ldap://$addr:$port" \
-            -b '' -s base 1.1 >/dev/null 2>&1 &&
-            LDAPTLS_CACERT=$dir/tls/ca.pem timeout 5 ldapsearch -x -LLL -o nettimeout=2 \
-                -H "ldaps://$addr:$sport" -b '' -s base 1.1 >/dev/null 2>&1; then
+        if lab_answers "ldap://$addr:$port" &&
+            LDAPTLS_CACERT=$dir/tls/ca.pem lab_answers "ldaps://$addr:$sport"; then
             ok=1
             break
         fi
