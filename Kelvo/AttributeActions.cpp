@@ -39,21 +39,21 @@ void WarnIllogical() {
     diag::Out("WARN: Delete/Clear option illogical for add, ignoring.\n");
 }
 
-enum class Route { Add, Delete, Replace };
+enum class Route { Add, Delete, Replace, ReplaceAll };
 
 // Encodes each non-empty value of a prefixed attribute and appends them to
 // map[bare name].  Returns the first encoder failure; nothing is stored then.
-int MultiBinValueInsOrDel(std::map<std::string, std::vector<Bytes>>& map,
-                          const std::vector<std::string>& values, const std::string& attribute,
-                          const std::string& caller) {
+EncodeStatus MultiBinValueInsOrDel(std::map<std::string, std::vector<Bytes>>& map,
+                                   const std::vector<std::string>& values,
+                                   const std::string& attribute, const std::string& caller) {
     std::vector<Bytes> collected;
     std::string bare;
     for (const auto& v : values) {
         if (v.empty()) continue;
         std::string attr = attribute;
         Bytes bytes;
-        int rc = EncodeBinaryAttribs(attr, v, caller, bytes);
-        if (rc != 0) {
+        const EncodeStatus rc = EncodeBinaryAttribs(attr, v, caller, bytes);
+        if (rc.code != 0) {
             Dbg("Error in data format.");
             return rc;
         }
@@ -61,10 +61,15 @@ int MultiBinValueInsOrDel(std::map<std::string, std::vector<Bytes>>& map,
         collected.push_back(std::move(bytes));
     }
     // Only empty values: nothing to send, and no prefixed name to leak.
-    if (collected.empty()) return 0;
+    if (collected.empty()) return {};
     auto& list = map[bare];
     list.insert(list.end(), collected.begin(), collected.end());
-    return 0;
+    return {};
+}
+
+void Keep(const EncodeStatus& rc, ParseResult& result) {
+    if (rc.code != 0 && result.binaryResult == 0) result.binaryResult = rc.code;
+    if (rc.endsRun) result.endsRun = true;
 }
 
 void RouteValues(Route route, const std::string& attribute, const std::vector<std::string>& values,
@@ -73,15 +78,44 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
     const bool prefixed = attribute.find("##") != std::string::npos;
     // Plain values go out as text; prefixed ones in CSV modes wait for each
     // row's values before they are encoded.
+    if (route == Route::ReplaceAll && !o.csv && !o.adcsv &&
+        !(prefixed && attribute.starts_with("sd##") && !o.sdSimple)) {
+        // One replace with every value; a later replace of the same
+        // attribute wins, as with single values.
+        if (!prefixed) {
+            c.replace.erase(attribute);
+            auto& list = c.replaceAll[attribute];
+            list.clear();
+            MultiValueInsOrDel(attribute, values, c.replaceAll);
+            return;
+        }
+        std::map<std::string, std::vector<Bytes>> encoded;
+        const EncodeStatus rc = MultiBinValueInsOrDel(encoded, values, attribute, action);
+        if (rc.code != 0) {
+            Keep(rc, result);
+            return;
+        }
+        const std::string bare = encoded.empty() ? BareName(attribute) : encoded.begin()->first;
+        c.binReplace.erase(bare);
+        c.binReplaceAll[bare] = encoded.empty() ? std::vector<Bytes>{} : encoded.begin()->second;
+        return;
+    }
+    if (route == Route::ReplaceAll) {
+        // CSV rows and descriptor edits: a clear followed by the added values.
+        c.clears.push_back(attribute);
+        route = Route::Add;
+    }
     if (!prefixed || o.csv || o.adcsv) {
         const bool deferred = prefixed;
         if (route == Route::Add)
             MultiValueInsOrDel(attribute, values, deferred ? c.deferredAdd : c.add);
         else if (route == Route::Delete)
             MultiValueInsOrDel(attribute, values, deferred ? c.deferredDel : c.del);
-        else
+        else {
             (deferred ? c.deferredReplace : c.replace)[attribute] =
                 values.empty() ? std::string() : values.front();
+            if (!deferred) c.replaceAll.erase(attribute);
+        }
         return;
     }
     if (attribute.starts_with("sd##") && !o.sdSimple) {
@@ -92,19 +126,21 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
         }
         return;
     }
-    int rc = 0;
     if (route == Route::Add) {
-        rc = MultiBinValueInsOrDel(c.binAdd, values, attribute, action);
+        Keep(MultiBinValueInsOrDel(c.binAdd, values, attribute, action), result);
     } else if (route == Route::Delete) {
-        rc = MultiBinValueInsOrDel(c.binDel, values, attribute, action);
+        Keep(MultiBinValueInsOrDel(c.binDel, values, attribute, action), result);
     } else {
         std::string attr = attribute;
         Bytes bytes;
-        rc = EncodeBinaryAttribs(attr, values.empty() ? std::string() : values.front(), action,
-                                 bytes);
-        if (rc == 0 && !bytes.empty()) c.binReplace[attr] = std::move(bytes);
+        const EncodeStatus rc = EncodeBinaryAttribs(
+            attr, values.empty() ? std::string() : values.front(), action, bytes);
+        Keep(rc, result);
+        if (rc.code == 0 && !bytes.empty()) {
+            c.binReplaceAll.erase(attr);
+            c.binReplace[attr] = std::move(bytes);
+        }
     }
-    if (rc != 0 && result.binaryResult == 0) result.binaryResult = rc;
 }
 
 std::vector<std::string> SplitValues(const std::string& value, const std::string& delim) {
@@ -225,13 +261,13 @@ ParseResult ParseAttributeActions(const std::vector<std::string>& actions, const
             }
             Dbg("Delete");
             RouteValues(Route::Delete, attribute, {value}, action, o, c, result);
-        } else if (op == "++" || op == "+-") {
+        } else if (op == "++" || (op == "+-" && addRun)) {
             RouteValues(Route::Add, attribute, SplitValues(value, o.valueDelim), action, o, c,
                         result);
-            if (op == "+-") {
-                Dbg("MV Clear/Add");
-                c.clears.push_back(attribute);
-            }
+        } else if (op == "+-") {
+            Dbg("MV Replace");
+            RouteValues(Route::ReplaceAll, attribute, SplitValues(value, o.valueDelim), action, o,
+                        c, result);
         } else if (op == "--") {
             if (addRun) {
                 WarnIllogical();
@@ -268,19 +304,14 @@ bool ExpandIf(bool expand, const std::string& in, std::string& out) {
 
 BuildResult BuildModifications(const ModContainers& c, const BuildOptions& options, bool asAdd,
                                ModList& out) {
-    KELVO_TRACE_SCOPE();
     BuildResult result;
+    auto log = [&](std::string text) { result.notes.push_back({Channel::Log, std::move(text)}); };
     bool passwordChange = false;
-    bool passwordWarned = false;
     auto warnPassword = [&] {
-        if (!options.encrypted && !passwordWarned) {
-            diag::Out("WARN: Setting unicodePwd requires encryption. You may need -ssl or "
-                      "-optenc.\n");
-        }
-        passwordWarned = true;
+        if (!options.encrypted) result.needsEncryptionWarning = true;
     };
-    const int addOp = LDAP_MOD_ADD;
-    auto op = [&](int wanted) { return asAdd ? addOp : wanted; };
+    auto op = [&](int wanted) { return asAdd ? LDAP_MOD_ADD : wanted; };
+    auto skipped = [&](const std::string& name) { return name == options.leaveOut; };
     // unicodePwd goes out as one binary value: replaced, or added after a
     // removal of the old one (a user's own password change).
     auto putPassword = [&](const std::string& name, const std::string& raw,
@@ -288,102 +319,137 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         if (raw.find("{{*rnd*") != std::string::npos) result.generatedPassword = value;
         out.AddBinary(op(passwordChange ? LDAP_MOD_ADD : LDAP_MOD_REPLACE), name,
                       {PasswordValue(value)});
-        LogLine(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
-                " | LDAP_MOD_BVALUES - " + name);
+        log(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
+            " | LDAP_MOD_BVALUES - " + name);
     };
     auto fail = [&](const std::string& value) {
         result.ok = false;
         result.error = "ERROR: Couldn't expand dynamic string [" + value + "]";
         return result;
     };
+    auto expandAll = [&](const std::vector<std::string>& raws, std::vector<std::string>& values) {
+        for (const auto& raw : raws) {
+            std::string v;
+            if (!ExpandIf(options.expand, raw, v)) return false;
+            values.push_back(std::move(v));
+        }
+        return true;
+    };
 
     for (const auto& name : c.clears) {
+        if (skipped(name)) continue;
         out.AddClear(op(LDAP_MOD_DELETE), name);
-        LogLine("MOD: LDAP_MOD_DELETE -" + name);
+        log("MOD: LDAP_MOD_DELETE -" + name);
     }
     for (const auto& [name, values] : c.del) {
+        if (skipped(name)) continue;
         if (name == "unicodepwd") {
             passwordChange = true;
             warnPassword();
             out.AddBinary(op(LDAP_MOD_DELETE), name, {PasswordValue(values.front())});
-            LogLine("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
+            log("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
             continue;
         }
         out.AddStrings(op(LDAP_MOD_DELETE), name, values);
         for (const auto& v : values)
-            LogLine("MOD: LDAP_MOD_DELETE -" + name + " :: " + Shown(name, v));
+            log("MOD: LDAP_MOD_DELETE -" + name + " :: " + Shown(name, v));
     }
-    for (const auto& [name, raw] : c.replace) {
-        std::string value;
-        if (!ExpandIf(options.expand, raw, value)) return fail(raw);
-        if (name == "unicodepwd") {
+    // Single-value replaces and replace-all-values actions, in name order.
+    auto single = c.replace.begin();
+    auto multi = c.replaceAll.begin();
+    while (single != c.replace.end() || multi != c.replaceAll.end()) {
+        const bool takeSingle = multi == c.replaceAll.end() ||
+                                (single != c.replace.end() && single->first < multi->first);
+        const std::string& name = takeSingle ? single->first : multi->first;
+        std::vector<std::string> raws =
+            takeSingle ? std::vector<std::string>{single->second} : multi->second;
+        if (takeSingle)
+            ++single;
+        else
+            ++multi;
+        if (skipped(name)) continue;
+        std::vector<std::string> values;
+        if (!expandAll(raws, values)) return fail(raws.empty() ? name : raws.front());
+        if (name == "unicodepwd" && !values.empty()) {
             warnPassword();
-            putPassword(name, raw, value);
+            putPassword(name, raws.front(), values.front());
             continue;
         }
-        out.AddStrings(op(LDAP_MOD_REPLACE), name, {value});
-        LogLine("MOD: LDAP_MOD_REPLACE - " + name + " :: " + Shown(name, value));
+        out.AddStrings(op(LDAP_MOD_REPLACE), name, values);
+        if (values.empty()) log("MOD: LDAP_MOD_REPLACE - " + name);
+        for (const auto& v : values)
+            log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + Shown(name, v));
     }
     for (const auto& [name, raws] : c.add) {
+        if (skipped(name)) continue;
         std::vector<std::string> values;
-        for (const auto& raw : raws) {
-            std::string v;
-            if (!ExpandIf(options.expand, raw, v)) return fail(raw);
-            values.push_back(std::move(v));
-        }
+        if (!expandAll(raws, values)) return fail(raws.front());
         if (name == "unicodepwd") {
             warnPassword();
-            LogLine("WARN: unicodepwd:+:password specified, should be unicodepwd::password");
-            Dbg("unicodePwd, redirection, should be unicode::password,special handling...");
+            log("WARN: unicodepwd:+:password specified, should be unicodepwd::password");
+            result.notes.push_back(
+                {Channel::Debug,
+                 "DEBUG: unicodePwd, redirection, should be unicode::password,special "
+                 "handling..."});
             putPassword(name, raws.front(), values.front());
             continue;
         }
         out.AddStrings(op(LDAP_MOD_ADD), name, values);
         for (const auto& v : values)
-            LogLine("MOD: LDAP_MOD_ADD -" + name + " :: " + Shown(name, v));
+            log("MOD: LDAP_MOD_ADD -" + name + " :: " + Shown(name, v));
     }
     for (const auto& [name, values] : c.binDel) {
         out.AddBinary(op(LDAP_MOD_DELETE), name, values);
-        LogLine("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
+        log("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
     }
-    for (const auto& [name, value] : c.binReplace) {
-        out.AddBinary(op(LDAP_MOD_REPLACE), name, {value});
-        LogLine("MOD: LDAP_MOD_REPLACE | LDAP_MOD_BVALUES - " + name);
+    auto binSingle = c.binReplace.begin();
+    auto binMulti = c.binReplaceAll.begin();
+    while (binSingle != c.binReplace.end() || binMulti != c.binReplaceAll.end()) {
+        const bool takeSingle =
+            binMulti == c.binReplaceAll.end() ||
+            (binSingle != c.binReplace.end() && binSingle->first < binMulti->first);
+        const std::string& name = takeSingle ? binSingle->first : binMulti->first;
+        if (takeSingle)
+            out.AddBinary(op(LDAP_MOD_REPLACE), name, {binSingle++->second});
+        else
+            out.AddBinary(op(LDAP_MOD_REPLACE), name, binMulti++->second);
+        log("MOD: LDAP_MOD_REPLACE | LDAP_MOD_BVALUES - " + name);
     }
     for (const auto& [name, values] : c.binAdd) {
         out.AddBinary(op(LDAP_MOD_ADD), name, values);
-        LogLine("MOD: LDAP_MOD_ADD | LDAP_MOD_BVALUES - " + name);
+        log("MOD: LDAP_MOD_ADD | LDAP_MOD_BVALUES - " + name);
     }
     return result;
 }
 
-int ResolveSdMods(ModContainers& c) {
+Step ResolveSdMods(ModContainers& c) {
     KELVO_TRACE_SCOPE();
     for (const auto& [attribute, ops] : c.sdMods) {
         for (const auto& [op, values] : ops) {
             if (values.size() > 1) {
-                diag::Out("DEBUGDEBUG:\n");
-                diag::Out("DEBUGDEBUG: No clue how to handle multivalues for SD yet.\n");
-                diag::Out("DEBUGDEBUG: OPT= " + op + "\n");
-                diag::Out("DEBUGDEBUG: ATTR = " + attribute + "\n");
+                std::string text = "DEBUGDEBUG:\n"
+                                   "DEBUGDEBUG: No clue how to handle multivalues for SD yet.\n"
+                                   "DEBUGDEBUG: OPT= " +
+                                   op + "\nDEBUGDEBUG: ATTR = " + attribute + "\n";
                 for (const auto& v : values)
-                    diag::Out("  VAL = " + v + "\n");
-                diag::Out("DEBUGDEBUG:\n");
-                return -99;
+                    text += "  VAL = " + v + "\n";
+                text += "DEBUGDEBUG:\n";
+                return Fail(exitcode::kSdMultiValue, std::move(text));
             }
             std::string value = values.front();
             if (value.find('{') != std::string::npos) {
                 std::string expanded;
-                if (!VarExpansionSingle(value, expanded)) {
-                    diag::Out("ERROR: Couldn't expand dynamic string [" + value + "]\n");
-                    return -10021;
-                }
+                if (!VarExpansionSingle(value, expanded))
+                    return Fail(exitcode::kExpandFailed,
+                                "ERROR: Couldn't expand dynamic string [" + value + "]\n");
                 value = expanded;
             }
             std::string attr = attribute;
             Bytes bytes;
-            if (int rc = EncodeBinaryAttribs(attr, value, "SD modification", bytes); rc != 0)
-                return rc;
+            const EncodeStatus rc = EncodeBinaryAttribs(attr, value, "SD modification", bytes);
+            if (rc.endsRun) return Fail(exitcode::kFatal);
+            if (rc.code != 0)
+                return Fail(rc.code, "ERROR: Binary conversion failure. Terminating Program.\n");
             if (bytes.empty()) continue; // -sdwhatif: shown, not sent
             if (op == "MOD")
                 c.binReplace[attr] = std::move(bytes);
@@ -393,5 +459,5 @@ int ResolveSdMods(ModContainers& c) {
                 c.binDel[attr].push_back(std::move(bytes));
         }
     }
-    return 0;
+    return std::nullopt;
 }

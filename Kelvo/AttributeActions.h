@@ -3,7 +3,9 @@
 // array of one request.
 #pragma once
 
+#include "Failure.h"
 #include "ModList.h"
+#include "Request.h"
 
 #include <cstdint>
 #include <map>
@@ -14,9 +16,12 @@ struct ModContainers {
     std::vector<std::string> named;  // bare names in action order, duplicates kept
     std::vector<std::string> clears; // action order, duplicates kept
     std::map<std::string, std::string> replace;
+    // attr:+-:v1;v2 - every value of the attribute replaced in one record.
+    std::map<std::string, std::vector<std::string>> replaceAll;
     std::map<std::string, std::vector<std::string>> add;
     std::map<std::string, std::vector<std::string>> del;
     std::map<std::string, Bytes> binReplace;
+    std::map<std::string, std::vector<Bytes>> binReplaceAll;
     std::map<std::string, std::vector<Bytes>> binAdd;
     std::map<std::string, std::vector<Bytes>> binDel;
     // CSV modes: prefixed attributes, encoded per row.
@@ -42,9 +47,10 @@ struct ActionOptions {
     bool adcsv = false;
 };
 
-struct ParseResult {
+struct [[nodiscard]] ParseResult {
     bool ok = true;
     int binaryResult = 0; // first encoder failure
+    bool endsRun = false; // an encoder failure that ends the run with -1
 };
 
 // Parses every action in order (all are parsed even after an error).
@@ -61,19 +67,25 @@ void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::str
 struct BuildOptions {
     bool expand = false;    // -expand: values pass through {{...}} expansion
     bool encrypted = false; // the session is protected (TLS or SASL sealing)
+    std::string leaveOut;   // a text attribute not to send (set another way)
 };
 
 struct BuildResult {
     bool ok = true;                // false: a value could not be expanded
     std::string generatedPassword; // a {{*rnd*}} password, shown per object
     std::string error;
+    // unicodePwd is written on a session that is neither TLS nor sealed.
+    bool needsEncryptionWarning = false;
+    std::vector<Note> notes; // the log lines of the records, in order
 };
 
 // Builds the modification array of an update (or, with `asAdd`, of an add,
-// where every record is an add).
+// where every record is an add).  Writes nothing anywhere: what is to be
+// logged comes back in the result.
 BuildResult BuildModifications(const ModContainers& c, const BuildOptions& options, bool asAdd,
                                ModList& out);
 
 // Turns the descriptor edits into binary values (replace, add, delete).
-// Returns 0, -99 for several texts on one operation, or the encoder's code.
-int ResolveSdMods(ModContainers& c);
+// Fails with -99 for several texts on one operation, or with the encoder's
+// code.
+[[nodiscard]] Step ResolveSdMods(ModContainers& c);

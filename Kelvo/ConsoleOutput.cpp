@@ -79,7 +79,7 @@ int UsageHint() {
     return 1;
 }
 
-void ErrorBlock(std::initializer_list<std::string_view> lines, ErrorFrame frame) {
+std::string ErrorBlockText(std::initializer_list<std::string_view> lines, ErrorFrame frame) {
     const std::string_view edge = frame == ErrorFrame::Bare ? "ERROR:\n" : "ERROR: \n";
     std::string text(edge);
     for (std::string_view line : lines) {
@@ -88,7 +88,23 @@ void ErrorBlock(std::initializer_list<std::string_view> lines, ErrorFrame frame)
         text += '\n';
     }
     text += edge;
-    diag::Out(text);
+    return text;
+}
+
+void ErrorBlock(std::initializer_list<std::string_view> lines, ErrorFrame frame) {
+    diag::Out(ErrorBlockText(lines, frame));
+}
+
+Failure UsageFailure(std::string text) {
+    return Failure{exitcode::kUsage, std::move(text) + std::string(kUsageHint)};
+}
+
+Failure UsageFailureAfterBlank(std::string text) {
+    return UsageFailure(std::move(text) + "\n");
+}
+
+Failure Fail(int exitCode, std::string text, bool pause) {
+    return Failure{exitCode, std::move(text), pause};
 }
 
 int VersionBlock(const std::string& programPath) {

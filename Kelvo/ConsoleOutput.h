@@ -3,6 +3,7 @@
 // title, pause and elapsed timers.
 #pragma once
 
+#include "Failure.h"
 #include "HelpText.h"
 #include "SwitchParser.h"
 
@@ -26,9 +27,7 @@ std::string DefaultUsageFileName();
 // Prints the short usage hint; returns the exit code 1.
 int UsageHint();
 
-// A framed error message: the frame line ("ERROR:" or "ERROR: "), each line
-// as "ERROR: <line>", the frame line again.
-enum class ErrorFrame { Bare, Spaced };
+// Prints a framed error message (see ErrorBlockText).
 void ErrorBlock(std::initializer_list<std::string_view> lines, ErrorFrame frame = ErrorFrame::Bare);
 
 // The -appver block; returns 0.

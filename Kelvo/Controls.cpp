@@ -1,6 +1,5 @@
 #include "Controls.h"
 
-#include "ConsoleOutput.h"
 #include "LdapPtr.h"
 
 #include <lber.h>
@@ -14,17 +13,10 @@ bool ControlList::Add(std::string_view oid, const Bytes& value, std::string_view
     c.ldctl_value.bv_len = static_cast<ber_len_t>(v.size());
     c.ldctl_value.bv_val = v.empty() ? nullptr : reinterpret_cast<char*>(v.data());
     c.ldctl_iscritical = 1;
-    LogLine(logLine);
-    return true;
-}
-
-LDAPControl** ControlList::Array() {
-    if (controls_.empty()) return nullptr;
-    pointers_.clear();
-    for (auto& c : controls_)
-        pointers_.push_back(&c);
+    pointers_.back() = &c;
     pointers_.push_back(nullptr);
-    return pointers_.data();
+    logLines_.emplace_back(logLine);
+    return true;
 }
 
 bool ControlList::Has(std::string_view oid) const {

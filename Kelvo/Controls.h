@@ -31,19 +31,26 @@ class ControlList {
     ControlList(const ControlList&) = delete;
     ControlList& operator=(const ControlList&) = delete;
 
-    // Adds a critical control and writes `logLine` to the log.  False when
-    // the list is full.
+    // Adds a critical control; `logLine` is the line the log shows for it.
+    // False when the list is full.
     bool Add(std::string_view oid, const Bytes& value, std::string_view logLine);
-    // NULL-terminated array, or nullptr when the list is empty.
-    LDAPControl** Array();
+    // NULL-terminated array, or nullptr when the list is empty.  libldap only
+    // reads it, so a shared, const list serves every request of a run.
+    LDAPControl** Array() const {
+        return controls_.empty() ? nullptr : const_cast<LDAPControl**>(pointers_.data());
+    }
     std::size_t Count() const { return controls_.size(); }
     bool Has(std::string_view oid) const;
+    // The log lines of the controls, in the order they were added.
+    const std::deque<std::string>& LogLines() const { return logLines_; }
+    const LDAPControl& At(std::size_t i) const { return controls_[i]; }
 
   private:
     std::deque<std::string> oids_;
     std::deque<Bytes> values_;
     std::deque<LDAPControl> controls_;
-    std::vector<LDAPControl*> pointers_;
+    std::vector<LDAPControl*> pointers_{nullptr};
+    std::deque<std::string> logLines_;
 };
 
 // BER encodings of control values.

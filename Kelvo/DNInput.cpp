@@ -229,8 +229,8 @@ void ReadHintLine(SwitchParser& parser, LineReader& in, TargetInput& input) {
     }
 }
 
-std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
-                                  LineReader& stdinReader, TargetInput& input) {
+Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& stdinReader,
+                    TargetInput& input) {
     KELVO_TRACE_SCOPE();
     const auto& g = Globals();
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> csvFile(nullptr, &std::fclose);
@@ -239,23 +239,18 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
     if (g.stdinRedirected) {
         diag::DebugOut("DEBUG: Reading in STDIN...\n");
     } else {
-        if (settings.csvFile.empty()) {
-            ErrorBlock({"No Base specified and not redirecting input."}, ErrorFrame::Spaced);
-            return UsageHint();
-        }
-        if (std::uint32_t err = platform::FileAttributesError(settings.csvFile); err != 0) {
-            diag::Out("ERR: Couldn't open file [" + settings.csvFile +
-                      "]:" + platform::SystemErrorText(err) + "\n");
-            diag::Out(kDidNotComplete);
-            return static_cast<int>(err);
-        }
+        if (settings.csvFile.empty())
+            return UsageFailure(ErrorBlockText({"No Base specified and not redirecting input."},
+                                               ErrorFrame::Spaced));
+        if (std::uint32_t err = platform::FileAttributesError(settings.csvFile); err != 0)
+            return Fail(static_cast<int>(err), "ERR: Couldn't open file [" + settings.csvFile +
+                                                   "]:" + platform::SystemErrorText(err) + "\n" +
+                                                   std::string(kDidNotComplete));
         diag::DebugOut("DEBUG: Opening CSV file:" + settings.csvFile + "\n");
         csvFile.reset(std::fopen(settings.csvFile.c_str(), "r"));
-        if (!csvFile) {
-            diag::Out("ERR: Couldn't open CSV file - " + settings.csvFile + "\n");
-            diag::Out(kDidNotComplete);
-            return -1;
-        }
+        if (!csvFile)
+            return Fail(exitcode::kFatal, "ERR: Couldn't open CSV file - " + settings.csvFile +
+                                              "\n" + std::string(kDidNotComplete));
         fileReader = std::make_unique<LineReader>(csvFile.get());
         reader = fileReader.get();
     }
@@ -282,7 +277,7 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
 
     const bool redirect = settings.redirect != RedirectKind::None;
     const std::uint32_t dotInterval = settings.dotInterval == 0 ? 1000 : settings.dotInterval;
-    std::vector<std::string> collected;
+    TargetList collected;
     bool headerSeen = false;
     bool firstLine = true;
     std::uint64_t lineCount = 0;
@@ -303,12 +298,10 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
         if (firstLine && !fromPending) {
             if ((!line.empty() && static_cast<unsigned char>(line[0]) == 0xFF) ||
                 (line.size() > 1 && static_cast<unsigned char>(line[1]) == 0xFF)) {
-                diag::Out("\n");
-                diag::Out("ERROR:\n");
-                diag::Out("ERROR: UNICODE input not supported\n");
-                diag::DebugOut("DEBUG: [" + line + "]");
-                diag::Out("ERROR:\n");
-                return -1;
+                return Fail(exitcode::kFatal,
+                            "\nERROR:\nERROR: UNICODE input not supported\n" +
+                                (diag::Debug() ? "DEBUG: [" + line + "]" : std::string()) +
+                                "ERROR:\n");
             }
         }
         firstLine = false;
@@ -344,19 +337,13 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
                 diag::TraceOut("DEBUG: HEADER: [" + dn + "]\n");
                 if (settings.adcsv) settings.expand = true;
                 CsvLine header;
-                if (!ParseCSVLine(StrToLower(dn), input.csv.settings, header)) {
-                    diag::Out("\nERROR: CSV Unpack Failure - " + dn);
-                    Pause();
-                    return -999;
-                }
+                if (!ParseCSVLine(StrToLower(dn), input.csv.settings, header))
+                    return Fail(exitcode::kCsvUnpack, "\nERROR: CSV Unpack Failure - " + dn, true);
                 input.csv.CreateCSVHeaderMap(header);
                 continue;
             }
-            if (!ParseCSVLine(dn, input.csv.settings, row) || row.empty() || row.front().empty()) {
-                diag::Out("\nERROR: CSV Unpack Failure - " + dn);
-                Pause();
-                return -999;
-            }
+            if (!ParseCSVLine(dn, input.csv.settings, row) || row.empty() || row.front().empty())
+                return Fail(exitcode::kCsvUnpack, "\nERROR: CSV Unpack Failure - " + dn, true);
             dn = row.front().front();
             if (!settings.relativeBase.empty() && !redirect) {
                 dn = settings.relativeBase + "," + StripQuotes(dn, input.csv.settings.quote);
@@ -374,6 +361,7 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
                 LogConversion("stdinredirect", vkind, dn);
             } else {
                 diag::Out("ERROR: BAD DN Format (" + dn + ")\n");
+                ++input.rejected;
                 continue;
             }
         }
@@ -385,7 +373,7 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
             if (!row.empty()) row.front().front() = dn;
             input.csv.records[input.csv.SetCSVKey(dn)] = std::move(row);
         }
-        collected.push_back(std::move(dn));
+        collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineCount)});
     }
     if (lineCount >= dotInterval) diag::Out("\n");
     input.stdinConsumed = reader == &stdinReader;
@@ -397,7 +385,7 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
         if (settings.redirect == RedirectKind::Replace) parser.AddArg(attr + ":-");
         const std::string op = settings.redirect == RedirectKind::Remove ? ":-:" : ":+:";
         for (const auto& d : collected) {
-            std::string arg = attr + op + d;
+            std::string arg = attr + op + d.dn;
             diag::DebugOut("DEBUG:    STDIN Redirect Opt = " + arg + "\n");
             parser.AddArg(arg);
         }
@@ -408,43 +396,49 @@ std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
     return std::nullopt;
 }
 
-void SortAndTrim(const SwitchParser& parser, std::vector<std::string>& targets) {
+void SortAndTrim(const SwitchParser& parser, TargetList& targets) {
     KELVO_TRACE_SCOPE();
     if (targets.size() >= 2) {
         const bool forward = parser.IsSwitch(sw::stdinsort);
         if (forward || parser.IsSwitch(sw::stdinsortreverse)) {
-            SortDNs(forward ? parser.GetValue(sw::stdinsort) : "reverse", targets);
+            const auto order =
+                DNSortOrder(forward ? parser.GetValue(sw::stdinsort) : "reverse", targets.size(),
+                            [&](std::size_t i) { return std::string_view(targets[i].dn); });
+            TargetList sorted;
+            sorted.reserve(targets.size());
+            for (std::uint32_t i : order)
+                sorted.push_back(std::move(targets[i]));
+            targets = std::move(sorted);
             const std::string label =
                 forward ? "DEBUG: SORTED DNLIST: " : "DEBUG: RSORTED DNLIST: ";
             if (diag::Trace())
-                for (const auto& dn : targets)
-                    diag::Out(label + dn + "\n");
+                for (const auto& t : targets)
+                    diag::Out(label + t.dn + "\n");
         }
     }
     if (parser.IsSwitch(sw::trim) || targets.size() > 20000) TrimWorkingSet();
 }
 
-std::optional<int> ApplyLimits(std::vector<std::string>& targets, const RunSettings& settings) {
+Step ApplyLimits(TargetList& targets, std::uint64_t rejected, const RunSettings& settings) {
     KELVO_TRACE_SCOPE();
     if (!Globals().quiet) diag::Out("DN Count: " + std::to_string(targets.size()) + "\n");
     if (targets.empty()) {
-        diag::Out("\n");
-        diag::Out("No object DNs to update.\n");
-        diag::Out(kCompleted);
-        return 0;
+        // Refused input lines are failed objects, even when none is left.
+        if (rejected != 0)
+            return Fail(exitcode::kBadInputDN,
+                        "\nNo object DNs to update.\n" + std::string(kDidNotComplete));
+        return Fail(exitcode::kSuccess, "\nNo object DNs to update.\n" + std::string(kCompleted));
     }
     if (settings.upto != 0 && settings.upto < targets.size()) {
         diag::Out("More DNs than -UpTo specified: " + std::to_string(settings.upto) + "\n");
         diag::Out("Trimming list to specified size.\n\n");
         targets.resize(settings.upto);
     }
-    if (targets.size() > settings.safety) {
-        diag::Out("\n");
-        diag::Out("More DNs than allowed for by safety setting of " +
-                  std::to_string(settings.safety) + "\n");
-        diag::Out("Use safety parameter to specify larger safety size.\n");
-        diag::Out(kDidNotComplete);
-        return -1;
-    }
+    if (targets.size() > settings.safety)
+        return Fail(exitcode::kFatal, "\nMore DNs than allowed for by safety setting of " +
+                                          std::to_string(settings.safety) +
+                                          "\nUse safety parameter to specify larger safety "
+                                          "size.\n" +
+                                          std::string(kDidNotComplete));
     return std::nullopt;
 }

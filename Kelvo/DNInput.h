@@ -4,8 +4,10 @@
 #pragma once
 
 #include "CsvRecords.h"
+#include "Failure.h"
 #include "RunState.h"
 #include "SwitchParser.h"
+#include "Target.h"
 
 #include <cstdio>
 #include <optional>
@@ -37,7 +39,9 @@ bool SidGuidToDN(const std::string& text, std::string& out, std::string& kind);
 
 // The state DN input fills.
 struct TargetInput {
-    std::vector<std::string> targets{std::string(kSingleDN)};
+    TargetList targets{Target{std::string(kSingleDN), 0}};
+    // Input lines refused as DNs; each is a failed object of the run.
+    std::uint64_t rejected = 0;
     CsvStore csv;
     bool dsq = false;
     bool addQuote = false;
@@ -50,12 +54,14 @@ struct TargetInput {
 // redirected input.
 void ReadHintLine(SwitchParser& parser, LineReader& in, TargetInput& input);
 
-// Reads targets (or CSV rows).  Returns an exit code when the run must end.
-std::optional<int> CollectTargets(SwitchParser& parser, RunSettings& settings,
+// Reads targets (or CSV rows).  Fails when the run must end.
+[[nodiscard]] Step CollectTargets(SwitchParser& parser, RunSettings& settings,
                                   LineReader& stdinReader, TargetInput& input);
 
 // -stdinsort / -stdinsortreverse and the working-set trim.
-void SortAndTrim(const SwitchParser& parser, std::vector<std::string>& targets);
+void SortAndTrim(const SwitchParser& parser, TargetList& targets);
 
-// "DN Count", -upto and -safety.  Returns an exit code when the run must end.
-std::optional<int> ApplyLimits(std::vector<std::string>& targets, const RunSettings& settings);
+// "DN Count", -upto and -safety.  Fails when the run must end, also when there
+// is nothing to do (with exit code 0 when no input line was refused).
+[[nodiscard]] Step ApplyLimits(TargetList& targets, std::uint64_t rejected,
+                               const RunSettings& settings);

@@ -8,9 +8,11 @@
 #include "LDAPFuncs.h"
 #include "ObjectActions.h"
 #include "Platform.h"
-#include "RunContext.h"
+#include "RequestBuilder.h"
+#include "ResultPrinter.h"
 #include "RunState.h"
 #include "Secrets.h"
+#include "Sender.h"
 #include "SwitchParser.h"
 #include "SwitchTable.h"
 #include "ValueEncoding.h"
@@ -24,17 +26,21 @@
 
 namespace {
 
-using Step = std::optional<int>; // a value ends the run with that exit code
-
-// Exit with the short usage hint after an empty line.
-int HintAfterBlank() {
-    diag::Out("\n");
-    return UsageHint();
+// Ends the run with `code` after output that is already shown (help texts).
+Failure Exit(int code) {
+    return Fail(code);
 }
 
-// Takes host, base and SSL from an LDAP URL (-url or an ADCSV header).  False,
-// after the error block, when the URL carries a scope, filter or attributes.
-bool ApplyLdapUrl(const std::string& url, RunSettings& s, std::string& base) {
+// The error of an LDAP URL that carries a scope, filter or attributes.
+Failure UrlFieldsFailure() {
+    return UsageFailureAfterBlank(ErrorBlockText(
+        {"The LDAP URL SCOPE, FILTER, and ATTRIBUTES fields are invalid for Kelvo."}));
+}
+
+// Takes host, base and SSL from an LDAP URL (-url or an ADCSV header).  False
+// when the URL carries a scope, filter or attributes.
+[[nodiscard]] bool ApplyLdapUrl(const std::string& url, bool& ssl, std::string& host,
+                                std::string& base) {
     std::map<std::string, std::string> fields;
     if (!ParseLDAPURL(url, fields)) return true;
     if (diag::Debug()) {
@@ -42,17 +48,38 @@ bool ApplyLdapUrl(const std::string& url, RunSettings& s, std::string& base) {
         for (const auto& [k, v] : fields)
             diag::Out("DEBUG:  " + k + " = " + v + "\n");
     }
-    if (fields["PROTOCOL"].find("LDAPS:") != std::string::npos) s.ssl = true;
-    if (!fields["HOST"].empty()) s.host = fields["HOST"];
+    if (fields["PROTOCOL"].find("LDAPS:") != std::string::npos) ssl = true;
+    if (!fields["HOST"].empty()) host = fields["HOST"];
     base = fields["BASE"];
     const std::string& scope = fields["SCOPE"];
-    if ((!scope.empty() && StrToUpper(scope) != "BASE") || !fields["FILTER"].empty() ||
-        !fields["ATTRS"].empty()) {
-        ErrorBlock({"The LDAP URL SCOPE, FILTER, and ATTRIBUTES fields are invalid for Kelvo."});
-        return false;
-    }
-    return true;
+    return (scope.empty() || StrToUpper(scope) == "BASE") && fields["FILTER"].empty() &&
+           fields["ATTRS"].empty();
 }
+
+// The directory reads of the request builder, on the bound session.
+class SessionLookups final : public DirectoryLookups {
+  public:
+    SessionLookups(LDAP* session, const CRootDSE& root, bool showRecycled)
+        : ld_(session), root_(root), showRecycled_(showRecycled) {}
+
+    std::string LastKnownParent(const std::string& dn) override {
+        return GetLastKnownParent(ld_, dn, showRecycled_, root_, LogLine);
+    }
+    std::string LastKnownRDN(const std::string& dn) override {
+        return GetLastKnownRDN(ld_, dn, showRecycled_, root_, LogLine);
+    }
+    std::string CurrentDN(const std::string& dn) override {
+        std::vector<std::string> found;
+        if (GetDNFromSearch(ld_, dn, "base", "objectclass=*", found, root_) == 0 && !found.empty())
+            return found.front();
+        return {};
+    }
+
+  private:
+    LDAP* ld_;
+    const CRootDSE& root_;
+    bool showRecycled_;
+};
 
 std::uint32_t ToUnsigned(const std::string& text) {
     return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
@@ -65,8 +92,7 @@ std::int32_t ToSigned(const std::string& text) {
 class Run {
   public:
     Run(const std::vector<std::string>& args, const std::vector<std::string>& environment)
-        : args_(args), env_(environment), parser_({}, {}),
-          stdinReader_(stdin), ctx_{parser_, s_, input_, mods_} {}
+        : args_(args), env_(environment), parser_({}, {}), stdinReader_(stdin) {}
 
     int Execute();
 
@@ -83,25 +109,33 @@ class Run {
     Step Credentials();
     Step Targets();
     Step Actions();
+    Step Freeze();
     Step Limits();
     Step Connect();
     Step Prepare();
-    int Loop();
-    int End(int lastError);
-    int Finish(int code); // every exit after start-up passes here
+    Step Loop();
+    int End(std::uint32_t lastError);
+    int Finish(const Failure& failure); // every exit after start-up passes here
 
     bool Quiet() const { return Globals().quiet; }
+    // The run settings, read-only once the settings phase is over.
+    const RunSettings& Settings() const { return *settings_; }
 
     std::vector<std::string> args_;
     std::vector<std::string> env_;
     SwitchParser parser_;
-    RunSettings s_;
+    RunSettings s_; // filled by the settings phase, then moved to settings_
+    std::unique_ptr<const RunSettings> settings_;
     TargetInput input_;
     ModContainers mods_;
     LineReader stdinReader_;
-    RunContext ctx_;
     std::unique_ptr<LdapSession> session_;
     std::unique_ptr<CRootDSE> root_;
+    LDAP* ld_ = nullptr;
+    bool sessionProtected_ = false;
+    std::string serverName_; // DNS host name shown in error lines
+    std::string baseDN_;     // the base, resolved against the RootDSE
+    std::string password_;   // kept apart from the settings, wiped after the bind
     Timers timers_;
     DomainPartitionMap partitions_;
     std::uint32_t succeeded_ = 0;
@@ -110,21 +144,24 @@ class Run {
     bool usageToFile_ = false;
 };
 
-int Run::Finish(int code) {
+int Run::Finish(const Failure& failure) {
+    diag::Out(failure.text);
+    if (session_) session_->Unbind();
+    if (failure.pause) Pause();
     Log().Close();
     diag::Flush();
-    return code;
+    return failure.exitCode;
 }
 
 int Run::Execute() {
     for (Step (Run::*step)() :
          {&Run::StartUp, &Run::Layers, &Run::OutputFlags, &Run::EarlySwitches,
           &Run::ValidateSwitches, &Run::Help, &Run::UrlAndBases, &Run::Conversions,
-          &Run::OperationKind, &Run::Credentials, &Run::Targets, &Run::Actions, &Run::Limits,
-          &Run::Connect, &Run::Prepare}) {
+          &Run::OperationKind, &Run::Credentials, &Run::Targets, &Run::Actions, &Run::Freeze,
+          &Run::Limits, &Run::Connect, &Run::Prepare, &Run::Loop}) {
         if (Step r = (this->*step)()) return Finish(*r);
     }
-    return Finish(Loop());
+    return Finish(Exit(exitcode::kSuccess));
 }
 
 Step Run::StartUp() {
@@ -148,23 +185,24 @@ Step Run::Layers() {
         std::string prefix = StrToLower(parser_.GetValue(sw::e));
         if (prefix.empty()) prefix = kSharedEnvPrefix;
         if (!ReadEnv(prefix, parser_, env_, debug) && !parser_.IsSwitch(sw::eignore)) {
-            ErrorBlock({"No switches/args loaded due to -e switch, exiting. Use -eignore to "
-                        "override."});
-            diag::Out("\n");
             Globals().pause = parser_.IsSwitch(sw::pause);
-            Pause();
-            return -1;
+            return Fail(exitcode::kFatal,
+                        ErrorBlockText({"No switches/args loaded due to -e switch, exiting. Use "
+                                        "-eignore to override."}) +
+                            "\n",
+                        true);
         }
     }
     if (parser_.IsSwitch(sw::ef)) {
         // File names keep their case on this system.
         std::string file = parser_.GetValue(sw::ef);
         if (file.empty()) file = kDefaultEfFile;
-        if (auto rc = ReadEnvFile(file, debug, parser_, true); rc != 0) return static_cast<int>(rc);
+        if (auto rc = ReadEnvFile(file, debug, parser_, true); rc != 0)
+            return Exit(static_cast<int>(rc));
     }
     ReadEnv(std::string(kDefaultEnvPrefix), parser_, env_, debug);
     (void)ReadEnvFile(std::string(kDefaultSwitchFile), debug, parser_, false);
-    if (parser_.IsSwitch(sw::appver)) return VersionBlock(parser_.ProgramPath());
+    if (parser_.IsSwitch(sw::appver)) return Exit(VersionBlock(parser_.ProgramPath()));
     return std::nullopt;
 }
 
@@ -212,8 +250,8 @@ Step Run::EarlySwitches() {
                                                    sw::replacedn};
     for (auto name : kNotYet) {
         if (!parser_.IsSwitch(name)) continue;
-        ErrorBlock({"-" + std::string(name) + " is not available in this version."});
-        return HintAfterBlank();
+        return UsageFailureAfterBlank(
+            ErrorBlockText({"-" + std::string(name) + " is not available in this version."}));
     }
     s_.updateNCHead = parser_.IsSwitch(sw::updatenchead);
     static constexpr std::pair<std::string_view, RedirectKind> kRedirects[] = {
@@ -232,10 +270,9 @@ Step Run::EarlySwitches() {
         const bool ok = Log().Open(s_.logFile, parser_.IsSwitch(sw::append));
         diag::DebugOut("DEBUG: Logging file = " + s_.logFile + "\n");
         diag::DebugOut(std::string("DEBUG: Logging open status = ") + (ok ? "1" : "0") + "\n");
-        if (!ok) {
-            ErrorBlock({"Could not open log file - " + s_.logFile});
-            return -1;
-        }
+        if (!ok)
+            return Fail(exitcode::kFatal,
+                        ErrorBlockText({"Could not open log file - " + s_.logFile}));
         Log().WriteLine("KELVO Log\n============");
         Log().WriteLine("Version: " + std::string(kVersionText));
         std::string selected = SelectedText(parser_, "");
@@ -264,17 +301,18 @@ Step Run::EarlySwitches() {
 
 Step Run::ValidateSwitches() {
     if (parser_.Validate(SwitchDeclarations()) >= 1) {
+        std::string text;
         if (parser_.MissingCount() != 0) {
-            diag::Out("ERROR: Missing Command Line Arg(s)\n");
+            text += "ERROR: Missing Command Line Arg(s)\n";
             for (const auto& n : parser_.MissingSwitches())
-                diag::Out("ERROR:  " + n + "\n");
+                text += "ERROR:  " + n + "\n";
         }
         if (parser_.BadCount() != 0) {
-            diag::Out("ERROR: Bad Command Line Arg(s)\n");
+            text += "ERROR: Bad Command Line Arg(s)\n";
             for (const auto& n : parser_.BadSwitches())
-                diag::Out("ERROR:  " + n + "\n");
+                text += "ERROR:  " + n + "\n";
         }
-        return HintAfterBlank();
+        return UsageFailureAfterBlank(std::move(text));
     }
     if (parser_.IsSwitch(sw::po) || diag::Debug())
         diag::Out(SelectedText(parser_, diag::Debug() ? "DEBUG:" : ""));
@@ -293,23 +331,17 @@ Step Run::Help() {
         {sw::sd_help, HelpMode::Descriptor},
     };
     for (const auto& h : kHelp)
-        if (parser_.IsSwitch(h.name)) return Usage(h.mode, usageToFile_, usageFile_);
+        if (parser_.IsSwitch(h.name)) return Exit(Usage(h.mode, usageToFile_, usageFile_));
     if (parser_.SwitchCount() == 0 && parser_.ArgCount() == 0)
-        return Usage(HelpMode::Basic, usageToFile_, usageFile_);
+        return Exit(Usage(HelpMode::Basic, usageToFile_, usageFile_));
     if (parser_.IsSwitch(sw::encpwd)) {
         std::string password;
-        if (!GetPassword(password)) {
-            diag::Out(kDidNotComplete);
-            return 1;
-        }
+        if (!GetPassword(password)) return Fail(exitcode::kUsage, std::string(kDidNotComplete));
         kelvo::EncPwdResult r = kelvo::EncodeEncPwd(password);
         kelvo::WipeSecret(password);
-        if (!r.ok) {
-            ErrorBlock({r.error});
-            return -1;
-        }
+        if (!r.ok) return Fail(exitcode::kFatal, ErrorBlockText({r.error}));
         diag::Out(r.value + "\n");
-        return 0;
+        return Exit(exitcode::kSuccess);
     }
     return std::nullopt;
 }
@@ -323,7 +355,8 @@ Step Run::UrlAndBases() {
     s_.host = parser_.GetValue(sw::h);
     if (parser_.IsSwitch(sw::url)) {
         std::string base;
-        if (!ApplyLdapUrl(parser_.GetValue(sw::url), s_, base)) return HintAfterBlank();
+        if (!ApplyLdapUrl(parser_.GetValue(sw::url), s_.ssl, s_.host, base))
+            return UrlFieldsFailure();
         if (!base.empty()) parser_.SetValue(sw::b, base);
     }
     s_.schemaBase = parser_.IsSwitch(sw::schema);
@@ -336,11 +369,10 @@ Step Run::UrlAndBases() {
     if (parser_.IsSwitch(sw::rootdse)) parser_.SetValue(sw::b, "rootdse");
     if (special) {
         s_.baseGiven = true;
-        if (parser_.IsSwitch(sw::b)) {
-            diag::Out("\nERROR: Can't use base (-b) with special bases (-default,-schema, "
-                      "-config, etc) together.\n\n");
-            return UsageHint();
-        }
+        if (parser_.IsSwitch(sw::b))
+            return UsageFailure(
+                "\nERROR: Can't use base (-b) with special bases (-default,-schema, "
+                "-config, etc) together.\n\n");
     }
     if (parser_.IsSwitch(sw::b)) {
         std::string b = parser_.GetValue(sw::b);
@@ -385,11 +417,9 @@ Step Run::Conversions() {
     s_.noReferrals = has(sw::nr);
     s_.simple = has(sw::simple);
     s_.digest = has(sw::digest);
-    if (s_.simple && s_.digest) {
-        diag::Out("\n");
-        ErrorBlock({"-simple/-digest cannot be used with each other."});
-        return HintAfterBlank();
-    }
+    if (s_.simple && s_.digest)
+        return UsageFailureAfterBlank(
+            "\n" + ErrorBlockText({"-simple/-digest cannot be used with each other."}));
     s_.ntlm = has(sw::ntlm);
     s_.ssl = s_.ssl || has(sw::ssl) || has(sw::sslignoresrvcert);
     s_.startTls = has(sw::starttls);
@@ -401,11 +431,9 @@ Step Run::Conversions() {
             s_.csvModNull = 1;
         else if (v == "clear")
             s_.csvModNull = 2;
-        else {
-            ErrorBlock({"Bad value specified for -csvmodnull. Use clear or ignore."},
-                       ErrorFrame::Spaced);
-            return UsageHint();
-        }
+        else
+            return UsageFailure(ErrorBlockText(
+                {"Bad value specified for -csvmodnull. Use clear or ignore."}, ErrorFrame::Spaced));
     }
     s_.showDeleted = has(sw::showdel) || has(sw::showdel_plus) || has(sw::showrecycled);
     s_.showRecycled = has(sw::showdel_plus) || has(sw::showrecycled);
@@ -420,11 +448,9 @@ Step Run::Conversions() {
     if (s_.valueDelim.empty()) s_.valueDelim = ";";
     if (has(sw::xdom)) {
         s_.xdom = val(sw::xdom);
-        if (s_.xdom.empty() || s_.xdom.find('.') == std::string::npos) {
-            ErrorBlock({"FQDN of destination DC must be specified with -xdom."},
-                       ErrorFrame::Spaced);
-            return UsageHint();
-        }
+        if (s_.xdom.empty() || s_.xdom.find('.') == std::string::npos)
+            return UsageFailure(ErrorBlockText(
+                {"FQDN of destination DC must be specified with -xdom."}, ErrorFrame::Spaced));
         s_.delegation = true;
     }
     if (has(sw::csvfile)) {
@@ -489,68 +515,62 @@ Step Run::OperationKind() {
             s_.op = KELVO_UPDATE;
         }
     }
-    if (s_.op == KELVO_NOOP) return UsageHint();
-    if (s_.importMode && s_.op != KELVO_ADD && s_.op != KELVO_UPDATE) {
-        ErrorBlock({"Cannot use -import unless in add/update mode."}, ErrorFrame::Spaced);
-        return UsageHint();
-    }
-    if (s_.importMode && (s_.csv || s_.adcsv)) {
+    if (s_.op == KELVO_NOOP) return UsageFailure();
+    if (s_.importMode && s_.op != KELVO_ADD && s_.op != KELVO_UPDATE)
+        return UsageFailure(
+            ErrorBlockText({"Cannot use -import unless in add/update mode."}, ErrorFrame::Spaced));
+    if (s_.importMode && (s_.csv || s_.adcsv))
         // Copying whole CSV rows into the directory is not part of this build.
-        ErrorBlock({"Import mode is not available in this version; give attribute "
-                    "actions."});
-        return HintAfterBlank();
-    }
+        return UsageFailureAfterBlank(ErrorBlockText(
+            {"Import mode is not available in this version; give attribute actions."}));
     return std::nullopt;
 }
 
 Step Run::Credentials() {
     s_.anonymous = parser_.IsSwitch(sw::u) && parser_.GetValue(sw::u).empty();
     s_.user = parser_.GetValue(sw::u);
-    s_.password = parser_.GetValue(sw::up);
-    if (s_.password == "*") {
+    password_ = parser_.GetValue(sw::up);
+    if (password_ == "*") {
         std::string typed;
         if (!GetPassword(typed)) typed.clear();
-        s_.password = typed;
-    } else if (s_.password.starts_with("ENCPWD:")) {
-        kelvo::EncPwdResult r = kelvo::DecodeEncPwd(s_.password);
-        if (!r.ok) {
-            ErrorBlock({"Couldn't decode the ENCPWD: password - " + r.error});
-            diag::Out(kDidNotComplete);
-            return -1;
-        }
-        s_.password = std::move(r.value);
+        password_ = typed;
+        kelvo::WipeSecret(typed);
+    } else if (password_.starts_with("ENCPWD:")) {
+        kelvo::EncPwdResult r = kelvo::DecodeEncPwd(password_);
+        if (!r.ok)
+            return Fail(exitcode::kFatal,
+                        ErrorBlockText({"Couldn't decode the ENCPWD: password - " + r.error}) +
+                            std::string(kDidNotComplete));
+        password_ = std::move(r.value);
     }
     char op[3];
     std::snprintf(op, sizeof op, "%02X", s_.op & 0xFF);
     LogLine(std::string("KelvoOp=") + op);
     if (Step r = PrepareDynamic(parser_, s_)) return r;
     if (!s_.autobase.empty()) {
-        if (s_.op != KELVO_ADD) {
-            ErrorBlock({"AutoBase is not valid unless processing ADDs"}, ErrorFrame::Spaced);
-            return UsageHint();
-        }
+        if (s_.op != KELVO_ADD)
+            return UsageFailure(ErrorBlockText({"AutoBase is not valid unless processing ADDs"},
+                                               ErrorFrame::Spaced));
         TokenVector t;
         GetXTokens(s_.autobase, ":", t, 2);
         const std::uint32_t count = ToUnsigned(t[0]);
         const bool digits =
             !t[0].empty() && t[0].find_first_not_of("0123456789") == std::string::npos;
-        if (count == 0 || !digits) {
-            ErrorBlock({"Invalid AutoBase count value"}, ErrorFrame::Spaced);
-            return UsageHint();
-        }
-        input_.targets.assign(count, t[1]);
+        if (count == 0 || !digits)
+            return UsageFailure(
+                ErrorBlockText({"Invalid AutoBase count value"}, ErrorFrame::Spaced));
+        input_.targets.assign(count, Target{t[1], 0});
         s_.adcsv = true;
         s_.expand = true;
         s_.safety = count;
     }
-    if (s_.baseGiven && s_.csv) {
-        ErrorBlock({"Cannot specify -csv with -b or special bases.",
-                    "Base DNs should come from the CSV Input Stream."},
-                   ErrorFrame::Spaced);
-        diag::Out("\n");
-        Pause();
-        return -1;
-    }
+    if (s_.baseGiven && s_.csv)
+        return Fail(exitcode::kFatal,
+                    ErrorBlockText({"Cannot specify -csv with -b or special bases.",
+                                    "Base DNs should come from the CSV Input Stream."},
+                                   ErrorFrame::Spaced) +
+                        "\n",
+                    true);
     return std::nullopt;
 }
 
@@ -565,7 +585,7 @@ Step Run::Targets() {
         // A base given on the command line stays the target when the input
         // held no rows for it (a script's empty standard input).
         if (s_.baseGiven && input_.targets.empty() && !redirect) {
-            input_.targets.assign(1, std::string(kSingleDN));
+            input_.targets.assign(1, Target{std::string(kSingleDN), 0});
             input_.baseForEveryRow = false;
         }
     }
@@ -584,25 +604,27 @@ Step Run::Actions() {
     o.sdSimple = parser_.IsSwitch(sw::sdsimple);
     o.csv = s_.csv;
     o.adcsv = s_.adcsv;
-    ParseResult r = ParseAttributeActions(parser_.SelectedArgs(), o, mods_);
-    if (EncodeExit() != 0) return EncodeExit();
-    if (r.binaryResult != 0) {
-        diag::Out("ERROR: Binary conversion failure. Terminating Program.\n");
-        return r.binaryResult;
-    }
-    if (!r.ok) return HintAfterBlank();
+    const ParseResult r = ParseAttributeActions(parser_.SelectedArgs(), o, mods_);
+    if (r.endsRun) return Fail(exitcode::kFatal);
+    if (r.binaryResult != 0)
+        return Fail(r.binaryResult, "ERROR: Binary conversion failure. Terminating Program.\n");
+    if (!r.ok) return UsageFailureAfterBlank("");
+    return std::nullopt;
+}
+
+Step Run::Freeze() {
+    settings_ = std::make_unique<const RunSettings>(std::move(s_));
     return std::nullopt;
 }
 
 Step Run::Limits() {
-    if (Step r = ApplyLimits(input_.targets, s_)) return r;
-    if (s_.op == KELVO_RENAME && (s_.csv || s_.adcsv) &&
-        (s_.newRDN.find("{{") == std::string::npos || s_.newRDN.find("}}") == std::string::npos)) {
-        diag::Out("ERROR: CSV Rename requires substitution values for new name.\n");
-        diag::Out(kDidNotComplete);
-        return -1;
-    }
-    if (input_.targets.size() < 2) s_.progress = false;
+    const RunSettings& s = Settings();
+    if (Step r = ApplyLimits(input_.targets, input_.rejected, s)) return r;
+    if (s.op == KELVO_RENAME && (s.csv || s.adcsv) &&
+        (s.newRDN.find("{{") == std::string::npos || s.newRDN.find("}}") == std::string::npos))
+        return Fail(exitcode::kFatal,
+                    "ERROR: CSV Rename requires substitution values for new name.\n" +
+                        std::string(kDidNotComplete));
     return std::nullopt;
 }
 
@@ -632,76 +654,75 @@ std::vector<std::string> ServerInfoLines(const CRootDSE& root, const std::string
 } // namespace
 
 Step Run::Connect() {
+    const RunSettings& s = Settings();
+    OpenLdapParams p;
+    p.server = s.host;
+    p.aRecordExclusive = s.arecEx;
+    p.port = s.port;
+    p.referrals = !s.noReferrals;
+    p.version3 = true;
+    p.anonymous = s.anonymous;
+    p.user = s.user;
+    p.password = std::move(password_);
+    p.simple = s.simple;
+    p.digest = s.digest;
+    p.kerberosEncryption = s.kerbEnc;
+    p.extendedErrorInfo = Globals().extErr;
+    p.ssl = s.ssl;
+    p.delegation = s.delegation;
+    p.requireWriteable = true;
+    p.ignoreServerCert = s.ignoreCert;
+    p.ntlm = s.ntlm;
+    p.startTls = s.startTls;
+    p.timeoutSeconds = s.timeout;
     // Connection defaults carried by an ADCSV header fill what switches left open.
-    if (s_.adcsv) {
+    if (s.adcsv) {
         const auto& a = input_.csv.adcsv;
         std::string ignoredBase;
-        if (!a.url.empty() && !ApplyLdapUrl(a.url, s_, ignoredBase)) return HintAfterBlank();
+        if (!a.url.empty() && !ApplyLdapUrl(a.url, p.ssl, p.server, ignoredBase))
+            return UrlFieldsFailure();
         if (!a.hh.empty()) {
-            s_.host = a.hh;
+            p.server = a.hh;
             parser_.SetValue(sw::h, a.hh);
             parser_.SetValue(sw::hh, a.hh);
-            s_.arecEx = true;
+            p.aRecordExclusive = true;
         } else if (!a.host.empty()) {
-            s_.host = a.host;
+            p.server = a.host;
         }
-        if (s_.port == 0 && !a.port.empty()) s_.port = ToSigned(a.port);
-        if (s_.user.empty()) s_.user = a.user;
-        if (s_.password.empty()) s_.password = a.password;
-        if (a.simple) s_.simple = true;
-        if (a.ssl) s_.ssl = true;
+        if (p.port == 0 && !a.port.empty()) p.port = ToSigned(a.port);
+        if (p.user.empty()) p.user = a.user;
+        if (p.password.empty()) p.password = a.password;
+        if (a.simple) p.simple = true;
+        if (a.ssl) p.ssl = true;
     }
-    if (s_.port == 0) s_.port = CheckHostNameForPort(s_.host);
+    if (p.port == 0) p.port = CheckHostNameForPort(p.server);
     diag::DebugOut("DEBUG: Opening TCP connection\n");
-    OpenLdapParams p;
-    p.server = s_.host;
-    p.aRecordExclusive = s_.arecEx;
-    p.port = s_.port;
-    p.referrals = !s_.noReferrals;
-    p.version3 = true;
-    p.anonymous = s_.anonymous;
-    p.user = s_.user;
-    p.password = s_.password;
-    p.simple = s_.simple;
-    p.digest = s_.digest;
-    p.kerberosEncryption = s_.kerbEnc;
-    p.extendedErrorInfo = Globals().extErr;
-    p.ssl = s_.ssl;
-    p.delegation = s_.delegation;
-    p.requireWriteable = true;
-    p.ignoreServerCert = s_.ignoreCert;
-    p.ntlm = s_.ntlm;
-    p.startTls = s_.startTls;
-    p.timeoutSeconds = s_.timeout;
     session_ = std::make_unique<LdapSession>(OpenLdap(p));
     kelvo::WipeSecret(p.password);
-    kelvo::WipeSecret(s_.password);
+    kelvo::WipeSecret(password_);
     if (!*session_) {
-        diag::Out("Terminating Program.\n");
-        diag::Out(kDidNotComplete);
         // A bind the server refused ends with its result code (49 for a
         // wrong password), so scripts can tell it from an unreachable server.
-        return session_->BindResult() != 0 ? session_->BindResult() : -1;
+        const int code = session_->BindResult() != 0 ? session_->BindResult() : exitcode::kFatal;
+        session_.reset();
+        return Fail(code, "Terminating Program.\n" + std::string(kDidNotComplete));
     }
-    ctx_.ld = session_->get();
-    ctx_.sessionProtected = session_->IsProtected();
+    ld_ = session_->get();
+    sessionProtected_ = session_->IsProtected();
     diag::DebugOut("DEBUG: Gathering RootDSE\n");
-    root_ = std::make_unique<CRootDSE>(ctx_.ld);
-    if (!root_->IsLoaded()) {
-        session_->Unbind();
-        diag::Out("ERROR: Couldn't gather RootDSE Info...\n");
-        diag::Out("Terminating Program.\n");
-        diag::Out(kDidNotComplete);
-        return -1;
-    }
-    ctx_.root = root_.get();
-    ctx_.serverName = root_->DnsHostName();
-    if (ctx_.serverName.empty()) ctx_.serverName = session_->ServerName();
-    if (ctx_.serverName.empty()) ctx_.serverName = session_->HostName();
+    root_ = std::make_unique<CRootDSE>(ld_);
+    if (!root_->IsLoaded())
+        return Fail(exitcode::kFatal, "ERROR: Couldn't gather RootDSE Info...\n"
+                                      "Terminating Program.\n" +
+                                          std::string(kDidNotComplete));
+    serverName_ = root_->DnsHostName();
+    if (serverName_.empty()) serverName_ = session_->ServerName();
+    if (serverName_.empty()) serverName_ = session_->HostName();
     return std::nullopt;
 }
 
 Step Run::Prepare() {
+    const RunSettings& s = Settings();
     const CRootDSE& root = *root_;
     auto& vars = ExpansionVariables();
     vars["ROOT"] = root.RootDomainNC();
@@ -714,99 +735,117 @@ Step Run::Prepare() {
     vars["ROOTDNS"] = ConvertDNToDomain(root.RootDomainNC());
 
     if (parser_.ArgContains("SD##") || parser_.ArgContains("*domain") ||
-        parser_.ArgContains("*root") || parser_.ArgContains("*forest") || s_.csv || s_.adcsv) {
+        parser_.ArgContains("*root") || parser_.ArgContains("*forest") || s.csv || s.adcsv) {
         diag::DebugOut("DEBUG: SD## or CSV detected, preloading domain sid/dns tables...");
-        GetDomainSDInfo(ctx_.ld, root, partitions_);
+        GetDomainSDInfo(ld_, root, partitions_);
     }
-    if (s_.schemaBase) s_.baseDN = root.SchemaNC();
-    if (s_.configBase) s_.baseDN = root.ConfigNC();
-    if (s_.defaultBase) s_.baseDN = root.DefaultNC();
-    if (s_.rootBase) s_.baseDN = root.RootDomainNC();
-    if (s_.nullBase) s_.baseDN = "";
-    if (!s_.relativeBase.empty() && !s_.baseDN.empty())
-        s_.baseDN = StripQuotes(s_.relativeBase) + "," + s_.baseDN;
-    if (s_.baseGiven && !input_.baseForEveryRow) {
-        std::string dn = EscapeValueQuotes(StripQuotes(s_.baseDN));
-        input_.targets.assign(1, dn);
+    baseDN_ = s.baseDN;
+    if (s.schemaBase) baseDN_ = root.SchemaNC();
+    if (s.configBase) baseDN_ = root.ConfigNC();
+    if (s.defaultBase) baseDN_ = root.DefaultNC();
+    if (s.rootBase) baseDN_ = root.RootDomainNC();
+    if (s.nullBase) baseDN_ = "";
+    if (!s.relativeBase.empty() && !baseDN_.empty())
+        baseDN_ = StripQuotes(s.relativeBase) + "," + baseDN_;
+    if (s.baseGiven && !input_.baseForEveryRow) {
+        std::string dn = EscapeValueQuotes(StripQuotes(baseDN_));
+        input_.targets.assign(1, Target{dn, 0});
         diag::DebugOut("DEBUG: SINGLE DN = " + dn + "\n");
     }
 
     // Descriptor edits become binary values before the first request.
-    if (int rc = ResolveSdMods(mods_); rc != 0) {
-        if (EncodeExit() != 0) return EncodeExit();
-        if (rc == -99) return -99;
-        diag::Out("ERROR: Binary conversion failure. Terminating Program.\n");
-        return rc;
-    }
+    if (Step r = ResolveSdMods(mods_)) return r;
 
     if (Log().IsOpen() || parser_.IsSwitch(sw::extsrvinfo)) {
-        const auto lines = ServerInfoLines(root, ctx_.serverName, s_.baseDN);
+        const auto lines = ServerInfoLines(root, serverName_, baseDN_);
         for (const auto& l : lines)
             LogLine(l);
         if (parser_.IsSwitch(sw::extsrvinfo))
             for (const auto& l : lines)
                 diag::Out(l + "\n");
     }
-    if (s_.hackon) {
-        if (Step r = Hackon(ctx_)) {
-            session_->Unbind();
-            if (!Quiet()) diag::Out(kDidNotComplete);
-            Pause();
+    if (s.hackon) {
+        if (Step r = Hackon(ld_, serverName_)) {
+            if (!Quiet()) r->text += kDidNotComplete;
+            r->pause = true;
             return r;
         }
     }
-    diag::DebugOut("DEBUG: Operation - " + OpName(s_.op) + "\n");
+    diag::DebugOut("DEBUG: Operation - " + OpName(s.op) + "\n");
     timers_.Start("T1");
     return std::nullopt;
 }
 
-int Run::Loop() {
-    OperationPlan plan;
-    if (Step r = PrepareOperation(ctx_, plan)) {
-        session_->Unbind();
-        return *r;
-    }
-    LogLine("KelvoOp=" + OpName(s_.op));
-    const bool showLines = !Quiet() || Globals().quietButList;
-    const std::size_t count = input_.targets.size();
+Step Run::Loop() {
+    const RunSettings& s = Settings();
+    SessionLookups lookups(ld_, *root_, s.showRecycled);
+    ServerFacts facts;
+    facts.windowsLDAP = root_->IsWindowsLDAP();
+    facts.showDeactivatedLinks = root_->HasControl(std::string(oid::kShowDeactivatedLink));
+    facts.protectedSession = sessionProtected_;
+    facts.rootNC = root_->RootDomainNC();
+    facts.logOpen = Log().IsOpen();
+    RequestBuilder builder(s, mods_, facts, lookups);
+    if (Step r = builder.Prepare()) return r;
+
+    PrinterOptions po;
+    po.quiet = Quiet();
+    po.quietButList = Globals().quietButList;
+    po.extErr = Globals().extErr;
+    po.progress = s.progress && input_.targets.size() >= 2;
+    po.progressChar = s.progressChar;
+    po.count = input_.targets.size();
+    po.serverName = serverName_;
+    const ResultPrinter printer(po);
+    printer.Notes(builder.RunNotes());
+
     std::size_t processed = 0;
     std::uint32_t lastError = 0;
-    for (const auto& dn : input_.targets) {
+    for (const Target& target : input_.targets) {
         ++processed;
-        if (showLines) diag::Out("   DN: " + (dn.empty() ? std::string("ROOTDSE") : dn) + "...");
-        LogLine("DN: " + dn);
-        if (s_.progress)
-            Progress(static_cast<double>(count - processed + 1) * 100.0 /
-                         static_cast<double>(count),
-                     s_.progressChar);
-        ObjectResult r = ProcessObject(ctx_, plan, dn);
-        if (r.status == ObjectResult::Status::Fatal) {
-            session_->Unbind();
-            return r.exitCode;
+        printer.Begin(target, processed);
+        BuildOutcome built = builder.Build(target);
+        printer.Notes(built.request.notes);
+        Result result;
+        switch (built.status) {
+        case BuildOutcome::Status::Fatal:
+            return Fail(built.exitCode, std::move(built.fatalText));
+        case BuildOutcome::Status::Done:
+            break;
+        case BuildOutcome::Status::Failed:
+            result.code = built.code;
+            break;
+        case BuildOutcome::Status::Send:
+            result = Send(ld_, built.request, [&printer] { printer.Retry(); });
+            break;
         }
-        if (r.status == ObjectResult::Status::Skipped) continue;
-        if (r.status == ObjectResult::Status::Failed) {
-            ++failed_;
-            ReportRequestFailure(ctx_, r.code, !Quiet(), true);
-            lastError = r.code;
-            if (!s_.cont) {
-                diag::Out("\n\nERROR: Too many errors encountered, terminating...\n");
-                break;
-            }
+        if (result.code == 0) {
+            ++succeeded_;
+            printer.Succeeded(built.request, result);
             continue;
         }
-        ++succeeded_;
-        LogLine("SUCCESS: " + std::to_string(r.code));
-        if (showLines) diag::Out("\n");
+        ++failed_;
+        lastError = result.code;
+        const bool before = built.status == BuildOutcome::Status::Failed;
+        printer.Failed(target, result, before ? built.message : std::string(),
+                       !before || built.showLdapError);
+        if (!s.cont) {
+            printer.Stopping();
+            break;
+        }
     }
-    if (s_.progress) RestoreTitle();
-    return End(static_cast<int>(lastError));
+    if (po.progress) RestoreTitle();
+    // Input lines refused as DNs are failed objects too.
+    if (lastError == 0 && input_.rejected != 0)
+        lastError = static_cast<std::uint32_t>(exitcode::kBadInputDN);
+    return Exit(End(lastError));
 }
 
-int Run::End(int lastError) {
-    if (s_.elapsed || s_.elapsedMs) diag::Out("\n");
-    if (s_.elapsedMs) diag::Out("Elapsed MS: " + std::to_string(timers_.Stop("T1")) + "\n");
-    if (s_.elapsed) {
+int Run::End(std::uint32_t lastError) {
+    const RunSettings& s = Settings();
+    if (s.elapsed || s.elapsedMs) diag::Out("\n");
+    if (s.elapsedMs) diag::Out("Elapsed MS: " + std::to_string(timers_.Stop("T1")) + "\n");
+    if (s.elapsed) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%g", timers_.Seconds("T1"));
         diag::Out("Time Elapsed (sec): " + std::string(buf) + "\n");
@@ -816,10 +855,10 @@ int Run::End(int lastError) {
     Pause();
     if (lastError != 0) {
         if (!Quiet()) diag::Out(kDidNotComplete);
-        return lastError;
+        return static_cast<int>(lastError);
     }
     if (!Quiet()) diag::Out(kCompleted);
-    return 0;
+    return exitcode::kSuccess;
 }
 
 } // namespace

@@ -6,11 +6,17 @@ const char* ModList::Keep(const std::string& s) {
     return strings_.emplace_back(s).c_str();
 }
 
+void ModList::Appended() {
+    pointers_.back() = &mods_.back();
+    pointers_.push_back(nullptr);
+}
+
 void ModList::AddClear(int op, const std::string& name) {
     LDAPMod& m = mods_.emplace_back();
     m.mod_op = op;
     m.mod_type = const_cast<char*>(Keep(name));
     m.mod_values = nullptr;
+    Appended();
 }
 
 void ModList::AddStrings(int op, const std::string& name, const std::vector<std::string>& values) {
@@ -22,6 +28,7 @@ void ModList::AddStrings(int op, const std::string& name, const std::vector<std:
     m.mod_op = op;
     m.mod_type = const_cast<char*>(Keep(name));
     m.mod_values = arr.data();
+    Appended();
 }
 
 void ModList::AddBinary(int op, const std::string& name, const std::vector<Bytes>& values) {
@@ -38,14 +45,7 @@ void ModList::AddBinary(int op, const std::string& name, const std::vector<Bytes
     m.mod_op = op | LDAP_MOD_BVALUES;
     m.mod_type = const_cast<char*>(Keep(name));
     m.mod_bvalues = arr.data();
-}
-
-LDAPMod** ModList::Array() {
-    pointers_.clear();
-    for (auto& m : mods_)
-        pointers_.push_back(&m);
-    pointers_.push_back(nullptr);
-    return pointers_.data();
+    Appended();
 }
 
 std::string ModDump(const std::string& dn, const ModList& mods) {

@@ -22,13 +22,16 @@ class ModList {
     void AddBinary(int op, const std::string& name, const std::vector<Bytes>& values);
 
     // NULL-terminated array for libldap; nullptr-terminated even when empty.
-    LDAPMod** Array();
+    // libldap reads the records and never writes them, so a shared, const
+    // list can be sent by any number of requests.
+    LDAPMod** Array() const { return const_cast<LDAPMod**>(pointers_.data()); }
     std::size_t Count() const { return mods_.size(); }
     bool Empty() const { return mods_.empty(); }
     const LDAPMod& At(std::size_t i) const { return mods_[i]; }
 
   private:
     const char* Keep(const std::string& s);
+    void Appended();
 
     std::deque<std::string> strings_;
     std::deque<std::vector<char*>> stringArrays_;
@@ -36,7 +39,7 @@ class ModList {
     std::deque<berval> bervals_;
     std::deque<std::vector<berval*>> bervalArrays_;
     std::deque<LDAPMod> mods_;
-    std::vector<LDAPMod*> pointers_;
+    std::vector<LDAPMod*> pointers_{nullptr};
 };
 
 // Text dump of a modification array for the log.

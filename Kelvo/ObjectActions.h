@@ -1,30 +1,18 @@
-// The request each operation kind sends per target object (modify, add,
-// delete, rename, move, undelete), with the preparation done once before
-// the loop: controls, new-parent bases, dynamic objects and -hackon.
+// What the object actions prepare before the objects are touched (dynamic
+// objects, -hackon) and the DN texts their requests are made of.
 #pragma once
 
-#include "Controls.h"
-#include "ModList.h"
-#include "RunContext.h"
+#include "Failure.h"
+#include "RunState.h"
+#include "SwitchParser.h"
 
-#include <optional>
+#include <ldap.h>
+
 #include <string>
 
-// Per-run preparation shared by every object.
-struct OperationPlan {
-    ControlList controls;
-    ModList mods; // update and add: built once, reused per object
-    bool modsBuilt = false;
-    std::string generatedPassword;
-    std::string newParentBase; // rewritten -rnpb text, may hold <DOMAINNC>/<ROOTNC>
-    // Dynamic objects on servers that set the time to live through the
-    // refresh operation instead of an entryTtl value: the seconds to set.
-    int refreshTtl = -1;
-};
-
 // -tmpobj / -dynamic: rewrites objectclass and adds "entryttl::<seconds>".
-// Returns an exit code when the switch is refused.
-std::optional<int> PrepareDynamic(SwitchParser& parser, RunSettings& settings);
+// Fails when the switch is refused.
+[[nodiscard]] Step PrepareDynamic(SwitchParser& parser, RunSettings& settings);
 
 // Rewrites the -rnpb value (aliases and placeholders).
 std::string RewriteRnpb(const std::string& value);
@@ -41,17 +29,6 @@ std::string FirstRDN(const std::string& dn);
 // An undeleted object's RDN: the first component cut before "\0ADEL:".
 std::string CutMangledRDN(const std::string& rdn);
 
-// Reports a failed request: the fixed error line (when `showLine`, followed by
-// a line end when `endLine`), the server's extended error with -exterr, and
-// the log line.
-void ReportRequestFailure(const RunContext& ctx, std::uint32_t code, bool showLine, bool endLine);
-
-// Sets schemaUpgradeInProgress on the RootDSE.  An exit code on failure.
-std::optional<int> Hackon(RunContext& ctx);
-
-// Announces the operation, logs it and builds the controls (and, for update
-// and add, the modification array).  An exit code when the run must end.
-std::optional<int> PrepareOperation(RunContext& ctx, OperationPlan& plan);
-
-// Sends the request for one target.
-ObjectResult ProcessObject(RunContext& ctx, OperationPlan& plan, const std::string& dn);
+// Sets schemaUpgradeInProgress on the RootDSE.  Fails, with the error to
+// show, when the server refuses.
+[[nodiscard]] Step Hackon(LDAP* session, const std::string& serverName);

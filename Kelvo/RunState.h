@@ -82,7 +82,6 @@ struct RunSettings {
     // connection
     bool anonymous = false;
     std::string user;
-    std::string password;
     bool simple = false, digest = false, ntlm = false, ssl = false, startTls = false,
          ignoreCert = false, kerbEnc = false, delegation = false, noReferrals = false,
          arecEx = false;

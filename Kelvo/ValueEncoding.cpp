@@ -228,14 +228,10 @@ int EncodeRelativeTime(Kind kind, const std::string& value, Bytes& out) {
 
 } // namespace
 
-int& EncodeExit() {
-    static int code = 0;
-    return code;
-}
+namespace {
 
-int EncodeBinaryAttribs(std::string& attribute, const std::string& value, const std::string& caller,
-                        Bytes& out) {
-    KELVO_TRACE_SCOPE();
+int Encode(std::string& attribute, const std::string& value, const std::string& caller, Bytes& out,
+           bool& endsRun) {
     out.clear();
     diag::DebugOut("DEBUG: " + caller + "\n");
     diag::DebugOut("DEBUG: Encoding Binary: " + attribute + ":" + value + "\n");
@@ -252,7 +248,7 @@ int EncodeBinaryAttribs(std::string& attribute, const std::string& value, const 
     if (!found) {
         std::size_t hash = attribute.find("##");
         diag::Out("\n\nERROR: Invalid binary encode type - " + attribute.substr(0, hash) + "\n\n");
-        EncodeExit() = -1;
+        endsRun = true;
         return -1;
     }
     const std::string original = attribute;
@@ -288,7 +284,7 @@ int EncodeBinaryAttribs(std::string& attribute, const std::string& value, const 
         diag::DebugOut("DEBUG: SD val       String=" + value + "\n");
         diag::Out("ERROR: Security descriptor values are not supported in this version.\n");
         diag::Out(kDidNotComplete);
-        EncodeExit() = -1;
+        endsRun = true;
         return -1;
     case Kind::Utc:
     case Kind::Local:
@@ -304,4 +300,14 @@ int EncodeBinaryAttribs(std::string& attribute, const std::string& value, const 
     }
     if (rc == 0) diag::DebugOut("DEBUG: Data Size - " + std::to_string(out.size()) + "\n");
     return rc;
+}
+
+} // namespace
+
+EncodeStatus EncodeBinaryAttribs(std::string& attribute, const std::string& value,
+                                 const std::string& caller, Bytes& out) {
+    KELVO_TRACE_SCOPE();
+    EncodeStatus status;
+    status.code = Encode(attribute, value, caller, out, status.endsRun);
+    return status;
 }

@@ -6,12 +6,14 @@
 
 #include <string>
 
-// Encodes `value` for the prefixed `attribute` (lower case), strips the
-// prefix from `attribute`, and fills `out`.  Returns 0 or an error code; an
-// unknown prefix ends the program with -1 (reported through EncodeExit).
-int EncodeBinaryAttribs(std::string& attribute, const std::string& value, const std::string& caller,
-                        Bytes& out);
+struct [[nodiscard]] EncodeStatus {
+    int code = 0; // 0, or the encoder's error code
+    // The run ends with -1 after the encoder's own message (an unknown prefix,
+    // a kind this build cannot encode), not with the conversion-failure line.
+    bool endsRun = false;
+};
 
-// Set when the encoder met a fatal condition that ends the run (unknown
-// prefix): the exit code to use, else 0.
-int& EncodeExit();
+// Encodes `value` for the prefixed `attribute` (lower case), strips the
+// prefix from `attribute`, and fills `out`.
+EncodeStatus EncodeBinaryAttribs(std::string& attribute, const std::string& value,
+                                 const std::string& caller, Bytes& out);

@@ -37,11 +37,13 @@ TEST(AttributeActions, OperationsRouteToTheirContainers) {
     ASSERT_TRUE(p.r.ok) << p.out;
     EXPECT_EQ(p.c.replace.at("description"), "x:y");
     EXPECT_EQ(p.c.add.at("drink"), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(p.c.add.at("color"), (std::vector<std::string>{"red", "blue"}));
+    // Replace-all is one record of its own, not a clear and an add.
+    EXPECT_EQ(p.c.replaceAll.at("color"), (std::vector<std::string>{"red", "blue"}));
+    EXPECT_EQ(p.c.add.count("color"), 0u);
     EXPECT_EQ(p.c.del.at("sn"), (std::vector<std::string>{"old"}));
     EXPECT_EQ(p.c.del.at("mail"), (std::vector<std::string>{"a@x", "b@x"}));
     EXPECT_EQ(p.c.add.at("phone"), (std::vector<std::string>{"1"}));
-    EXPECT_EQ(p.c.clears, (std::vector<std::string>{"color", "title", "info"}));
+    EXPECT_EQ(p.c.clears, (std::vector<std::string>{"title", "info"}));
 }
 
 TEST(AttributeActions, MalformedActionsAreAllReported) {
@@ -82,18 +84,19 @@ TEST(AttributeActions, RecordsAreGroupedAndSorted) {
     std::vector<std::pair<int, std::string>> got;
     for (std::size_t i = 0; i < mods.Count(); ++i)
         got.emplace_back(mods.At(i).mod_op, mods.At(i).mod_type);
+    // drink:+-:x;y is a replace with both values, sorted among the replaces,
+    // so it also works on an attribute that has no value yet.
     std::vector<std::pair<int, std::string>> want = {
-        {LDAP_MOD_DELETE, "drink"},
         {LDAP_MOD_DELETE, "beta"},
         {LDAP_MOD_REPLACE, "alpha"},
+        {LDAP_MOD_REPLACE, "drink"},
         {LDAP_MOD_REPLACE, "zeta"},
-        {LDAP_MOD_ADD, "drink"},
         {LDAP_MOD_ADD, "gamma"},
         {LDAP_MOD_DELETE | LDAP_MOD_BVALUES, "aaa"},
         {LDAP_MOD_REPLACE | LDAP_MOD_BVALUES, "blob"},
     };
     EXPECT_EQ(got, want);
-    EXPECT_EQ(Values(mods.At(4)), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(Values(mods.At(2)), (std::vector<std::string>{"x", "y"}));
     EXPECT_EQ(mods.Array()[mods.Count()], nullptr);
 }
 
@@ -110,16 +113,51 @@ TEST(AttributeActions, PasswordChangeIsDeleteThenAddOfQuotedUtf16) {
     const berval* bv = mods.At(1).mod_bvalues[0];
     std::vector<std::uint8_t> bytes(bv->bv_val, bv->bv_val + bv->bv_len);
     EXPECT_EQ(bytes, Utf8ToUtf16LE("\"new\""));
-    EXPECT_TRUE(cap.out.empty()) << "no warning on a protected session";
+    EXPECT_TRUE(cap.out.empty());
+    EXPECT_FALSE(BuildModifications(p.c, o, false, mods).needsEncryptionWarning)
+        << "no warning on a protected session";
 }
 
 TEST(AttributeActions, PasswordSetWarnsWithoutEncryption) {
     auto p = ParseAll({"unicodepwd::Pa55"});
     ModList mods;
     CaptureOutput cap;
-    ASSERT_TRUE(BuildModifications(p.c, {}, false, mods).ok);
+    const BuildResult b = BuildModifications(p.c, {}, false, mods);
+    ASSERT_TRUE(b.ok);
     EXPECT_EQ(mods.At(0).mod_op, LDAP_MOD_REPLACE | LDAP_MOD_BVALUES);
-    EXPECT_NE(cap.out.find("WARN: Setting unicodePwd requires encryption."), std::string::npos);
+    EXPECT_TRUE(b.needsEncryptionWarning);
+    EXPECT_TRUE(cap.out.empty()) << "building writes nothing";
+}
+
+TEST(AttributeActions, ReplaceAllValues) {
+    // The later of a replace and a replace-all of one attribute wins.
+    auto p = ParseAll({"drink::tea", "drink:+-:x;;y", "url:+-:a", "url::b", "blank:+-:;;"});
+    ASSERT_TRUE(p.r.ok) << p.out;
+    EXPECT_EQ(p.c.replace.count("drink"), 0u);
+    EXPECT_EQ(p.c.replaceAll.at("drink"), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(p.c.replace.at("url"), "b");
+    EXPECT_EQ(p.c.replaceAll.count("url"), 0u);
+    ModList mods;
+    ASSERT_TRUE(BuildModifications(p.c, {}, false, mods).ok);
+    ASSERT_EQ(mods.Count(), 3u);
+    // Only empty values: a replace with none, which clears the attribute.
+    EXPECT_EQ(mods.At(0).mod_op, LDAP_MOD_REPLACE);
+    EXPECT_STREQ(mods.At(0).mod_type, "blank");
+    EXPECT_TRUE(Values(mods.At(0)).empty());
+
+    // Typed values: one binary replace with every value.
+    auto h = ParseAll({"hex##thumb:+-:0a;0b"});
+    ASSERT_TRUE(h.r.ok) << h.out;
+    ModList bin;
+    ASSERT_TRUE(BuildModifications(h.c, {}, false, bin).ok);
+    ASSERT_EQ(bin.Count(), 1u);
+    EXPECT_EQ(bin.At(0).mod_op, LDAP_MOD_REPLACE | LDAP_MOD_BVALUES);
+    EXPECT_NE(bin.At(0).mod_bvalues[1], nullptr);
+
+    // In an add run the values are simply added.
+    auto a = ParseAll({"drink:+-:x;y"}, ActionRun::Add);
+    EXPECT_EQ(a.c.add.at("drink"), (std::vector<std::string>{"x", "y"}));
+    EXPECT_TRUE(a.c.clears.empty());
 }
 
 TEST(AttributeActions, DnWithValue) {
@@ -162,7 +200,7 @@ TEST(AttributeActions, CsvModesDeferPrefixedAttributes) {
     ModContainers c;
     ActionOptions o;
     o.csv = true;
-    ParseAttributeActions({"guid##objectguid::{{guid}}", "sid##x:+:{{sid}}"}, o, c);
+    (void)ParseAttributeActions({"guid##objectguid::{{guid}}", "sid##x:+:{{sid}}"}, o, c);
     EXPECT_EQ(c.deferredReplace.at("guid##objectguid"), "{{guid}}");
     EXPECT_EQ(c.deferredAdd.at("sid##x"), (std::vector<std::string>{"{{sid}}"}));
 }

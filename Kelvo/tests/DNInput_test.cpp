@@ -43,8 +43,23 @@ struct Input {
     LineReader reader;
 };
 
+// The DNs of a target list, in order.
+std::vector<std::string> DNs(const TargetList& targets) {
+    std::vector<std::string> out;
+    for (const auto& t : targets)
+        out.push_back(t.dn);
+    return out;
+}
+
+TargetList Targets(const std::vector<std::string>& dns) {
+    TargetList out;
+    for (const auto& dn : dns)
+        out.push_back(Target{dn, 0});
+    return out;
+}
+
 struct Collected {
-    std::optional<int> rc;
+    Step rc;
     TargetInput input;
     std::string out;
     SwitchParser parser{{"kelvo"}, SwitchDeclarations()};
@@ -65,8 +80,14 @@ TEST(CollectTargets, SkipsBlankCommentNoiseAndBadLines) {
     Collect(c, "\n  cn=indented,dc=x\n# comment\ncn=a,dc=x   \nSTDIN noise\nnot a dn\n"
                "S-1-5-32-544\ncn=a,dc=x\n");
     ASSERT_FALSE(c.rc);
-    EXPECT_EQ(c.input.targets,
+    EXPECT_EQ(DNs(c.input.targets),
               (std::vector<std::string>{"cn=a,dc=x", "<SID=S-1-5-32-544>", "cn=a,dc=x"}));
+    // Each target remembers the input line it came from; the refused line
+    // is counted as a failed object.
+    EXPECT_EQ(c.input.targets[0].line, 4u);
+    EXPECT_EQ(c.input.targets[1].line, 7u);
+    EXPECT_EQ(c.input.targets[2].line, 8u);
+    EXPECT_EQ(c.input.rejected, 1u);
     EXPECT_NE(c.out.find("ERROR: BAD DN Format (not a dn)"), std::string::npos);
 }
 
@@ -76,8 +97,8 @@ TEST(CollectTargets, Utf16InputIsRefused) {
                            "c\0n\0",
                            6));
     ASSERT_TRUE(c.rc);
-    EXPECT_EQ(*c.rc, -1);
-    EXPECT_NE(c.out.find("ERROR: UNICODE input not supported"), std::string::npos);
+    EXPECT_EQ(c.rc->exitCode, -1);
+    EXPECT_NE(c.rc->text.find("ERROR: UNICODE input not supported"), std::string::npos);
 }
 
 TEST(CollectTargets, HintLineSetsConnectionSwitches) {
@@ -89,13 +110,13 @@ TEST(CollectTargets, HintLineSetsConnectionSwitches) {
     EXPECT_EQ(c.parser.GetValue("u"), "admin");
     EXPECT_TRUE(c.parser.IsSwitch("ssl"));
     EXPECT_FALSE(c.parser.IsSwitch("simple"));
-    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"cn=a,dc=x"}));
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"cn=a,dc=x"}));
 }
 
 TEST(CollectTargets, TildeLineThatIsNotAHintIsStillRead) {
     Collected c;
     Collect(c, "~notahint\ncn=a,dc=x\n");
-    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"cn=a,dc=x"}));
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"cn=a,dc=x"}));
     EXPECT_NE(c.out.find("ERROR: BAD DN Format (~notahint)"), std::string::npos);
 }
 
@@ -103,7 +124,7 @@ TEST(CollectTargets, RelativeBaseAndQuoteEscaping) {
     Collected c;
     c.settings.relativeBase = "ou=staff";
     Collect(c, "\"cn=x,dc=y\"\ncn=a\\2C b,dc=y\n");
-    EXPECT_EQ(c.input.targets,
+    EXPECT_EQ(DNs(c.input.targets),
               (std::vector<std::string>{"ou=staff,cn=x,dc=y", "ou=staff,cn=a\\2C b,dc=y"}));
 }
 
@@ -112,7 +133,7 @@ TEST(CollectTargets, RedirectModeMakesValuesOnTheBase) {
     c.settings.redirect = RedirectKind::Add;
     c.settings.redirectAttr = "member";
     Collect(c, "cn=a,dc=x\n0123456789abcdef0123456789ABCDEF\n");
-    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"SINGLEDN"}));
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"SINGLEDN"}));
     EXPECT_EQ(c.parser.SelectedArgs(),
               (std::vector<std::string>{"member:+:cn=a,dc=x",
                                         "member:+:<GUID=0123456789abcdef0123456789ABCDEF>"}));
@@ -132,7 +153,7 @@ TEST(CollectTargets, CsvRowsKeepHeaderAndKeys) {
     c.settings.csv = true;
     Collect(c, "DN,Description\n\"cn=a,dc=x\",one\n\"cn=a,dc=x\",two\n");
     ASSERT_FALSE(c.rc);
-    EXPECT_EQ(c.input.targets, (std::vector<std::string>{"cn=a,dc=x", "cn=a,dc=x"}));
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"cn=a,dc=x", "cn=a,dc=x"}));
     EXPECT_EQ(c.input.csv.header.at("description"), 1u);
     EXPECT_EQ(c.input.csv.records.at("cn=a,dc=x{{1}}")[1][0], "two");
     EXPECT_EQ(c.input.csv.GetCSVKey("cn=a,dc=x", false), "cn=a,dc=x{{1}}");
@@ -159,31 +180,40 @@ TEST(CollectTargets, DotsEveryInterval) {
 TEST(ApplyLimits, SafetyUptoAndEmpty) {
     CaptureOutput cap;
     RunSettings s;
-    std::vector<std::string> eleven(11, "cn=x");
-    auto rc = ApplyLimits(eleven, s);
+    TargetList eleven(11, Target{"cn=x", 0});
+    auto rc = ApplyLimits(eleven, 0, s);
     ASSERT_TRUE(rc);
-    EXPECT_EQ(*rc, -1);
-    EXPECT_NE(cap.out.find("More DNs than allowed for by safety setting of 10"), std::string::npos);
+    EXPECT_EQ(rc->exitCode, -1);
+    EXPECT_NE(rc->text.find("More DNs than allowed for by safety setting of 10"),
+              std::string::npos);
 
     s.upto = 5;
     s.safety = 5;
-    EXPECT_FALSE(ApplyLimits(eleven, s));
+    EXPECT_FALSE(ApplyLimits(eleven, 0, s));
     EXPECT_EQ(eleven.size(), 5u);
 
-    std::vector<std::string> none;
-    rc = ApplyLimits(none, s);
+    // Nothing to do is a success, unless input lines were refused.
+    TargetList none;
+    rc = ApplyLimits(none, 0, s);
     ASSERT_TRUE(rc);
-    EXPECT_EQ(*rc, 0);
+    EXPECT_EQ(rc->exitCode, 0);
+    EXPECT_NE(rc->text.find("The command completed successfully."), std::string::npos);
+    rc = ApplyLimits(none, 2, s);
+    ASSERT_TRUE(rc);
+    EXPECT_EQ(rc->exitCode, exitcode::kBadInputDN);
+    EXPECT_NE(rc->text.find("The command did not complete successfully."), std::string::npos);
 }
 
 TEST(SortAndTrim, HierarchicalAndReverse) {
     SwitchParser p({"kelvo", "-stdinsort"}, SwitchDeclarations());
-    std::vector<std::string> dns = {"CN=a,OU=b,DC=x", "DC=x", "OU=b,DC=x"};
+    TargetList dns = Targets({"CN=a,OU=b,DC=x", "DC=x", "OU=b,DC=x"});
+    dns[0].line = 7;
     SortAndTrim(p, dns);
-    EXPECT_EQ(dns, (std::vector<std::string>{"DC=x", "OU=b,DC=x", "CN=a,OU=b,DC=x"}));
+    EXPECT_EQ(DNs(dns), (std::vector<std::string>{"DC=x", "OU=b,DC=x", "CN=a,OU=b,DC=x"}));
+    EXPECT_EQ(dns[2].line, 7u); // the source line travels with its DN
     SwitchParser r({"kelvo", "-stdinsortreverse"}, SwitchDeclarations());
     SortAndTrim(r, dns);
-    EXPECT_EQ(dns, (std::vector<std::string>{"CN=a,OU=b,DC=x", "OU=b,DC=x", "DC=x"}));
+    EXPECT_EQ(DNs(dns), (std::vector<std::string>{"CN=a,OU=b,DC=x", "OU=b,DC=x", "DC=x"}));
 }
 
 } // namespace

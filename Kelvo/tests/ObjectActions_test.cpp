@@ -68,8 +68,8 @@ TEST(Dynamic, RefusedOutsideAddAndUpdate) {
     CaptureOutput cap;
     auto rc = PrepareDynamic(p, s);
     ASSERT_TRUE(rc);
-    EXPECT_EQ(*rc, 1);
-    EXPECT_NE(cap.out.find("ERROR: -dynamic can only be used for ADD and MODIFY options"),
+    EXPECT_EQ(rc->exitCode, 1);
+    EXPECT_NE(rc->text.find("ERROR: -dynamic can only be used for ADD and MODIFY options"),
               std::string::npos);
 }
 

@@ -13,12 +13,15 @@ struct Encoded {
     std::string attribute;
     Bytes bytes;
     std::string out;
+    bool endsRun = false;
 };
 
 Encoded Encode(const std::string& attribute, const std::string& value) {
     CaptureOutput cap;
-    Encoded e{0, attribute, {}, {}};
-    e.rc = EncodeBinaryAttribs(e.attribute, value, "test", e.bytes);
+    Encoded e{0, attribute, {}, {}, false};
+    const EncodeStatus status = EncodeBinaryAttribs(e.attribute, value, "test", e.bytes);
+    e.rc = status.code;
+    e.endsRun = status.endsRun;
     e.out = cap.out;
     return e;
 }
@@ -64,12 +67,11 @@ TEST(ValueEncoding, Failures) {
     EXPECT_NE(Encode("guid##g", "not-a-guid").rc, 0);
     EXPECT_NE(Encode("sid##s", "S-x").rc, 0);
     EXPECT_EQ(Encode("importfile##f", "/nonexistent/kelvo").rc, 2);
-    EncodeExit() = 0;
+    EXPECT_FALSE(bad.endsRun);
     auto unknown = Encode("foo##attr", "x");
     EXPECT_EQ(unknown.rc, -1);
-    EXPECT_EQ(EncodeExit(), -1);
+    EXPECT_TRUE(unknown.endsRun);
     EXPECT_NE(unknown.out.find("ERROR: Invalid binary encode type - foo"), std::string::npos);
-    EncodeExit() = 0;
 }
 
 TEST(ValueEncoding, Times) {

@@ -106,7 +106,7 @@ std::string HierarchyKey(std::string_view dn, DNCut& cut) {
     return key;
 }
 
-void SortByKeys(std::vector<std::string>& dns, std::vector<std::string>& keys) {
+std::vector<std::uint32_t> OrderByKeys(std::vector<std::string>& keys) {
     // Large lists share long key prefixes ("dc=example//dc=corp//ou=..."):
     // skip what every key has in common and compare the next eight bytes as
     // one number first.  Ties fall back to the rest of the key and then to
@@ -122,7 +122,7 @@ void SortByKeys(std::vector<std::string>& dns, std::vector<std::string>& keys) {
         std::uint64_t head;
         std::uint32_t index;
     };
-    std::vector<Item> order(dns.size());
+    std::vector<Item> order(keys.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         std::uint64_t head = 0;
         for (std::size_t b = 0; b < 8; ++b) {
@@ -144,11 +144,11 @@ void SortByKeys(std::vector<std::string>& dns, std::vector<std::string>& keys) {
     });
     keys.clear();
     keys.shrink_to_fit();
-    std::vector<std::string> sorted;
-    sorted.reserve(dns.size());
+    std::vector<std::uint32_t> indexes;
+    indexes.reserve(order.size());
     for (const Item& item : order)
-        sorted.push_back(std::move(dns[item.index]));
-    dns = std::move(sorted);
+        indexes.push_back(item.index);
+    return indexes;
 }
 
 // Splits `dn` into `cut` and has libldap confirm the cut.  The parser has the
@@ -307,26 +307,42 @@ std::string ConvertDNToDomain(std::string_view dn) {
     return out;
 }
 
-bool SortDNs(std::string_view modeIn, std::vector<std::string>& dns) {
+std::vector<std::uint32_t> DNSortOrder(std::string_view modeIn, std::size_t count,
+                                       const std::function<std::string_view(std::size_t)>& dnAt) {
     KELVO_TRACE_SCOPE();
     const std::string mode = StrToLower(modeIn);
+    std::vector<std::uint32_t> order;
     if (mode == "csalpha") {
-        std::stable_sort(dns.begin(), dns.end());
-        return true;
+        order.resize(count);
+        for (std::size_t i = 0; i < count; ++i)
+            order[i] = static_cast<std::uint32_t>(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return dnAt(a) < dnAt(b); });
+        return order;
     }
     std::vector<std::string> keys;
-    keys.reserve(dns.size());
+    keys.reserve(count);
     if (mode == "cialpha") {
-        for (const auto& dn : dns)
-            keys.push_back(StrToLower(dn));
-        SortByKeys(dns, keys);
-        return true;
+        for (std::size_t i = 0; i < count; ++i)
+            keys.push_back(StrToLower(dnAt(i)));
+        return OrderByKeys(keys);
     }
     DNCut cut;
-    for (const auto& dn : dns)
-        keys.push_back(HierarchyKey(dn, cut));
-    SortByKeys(dns, keys);
-    if (mode == "reverse") std::reverse(dns.begin(), dns.end());
+    for (std::size_t i = 0; i < count; ++i)
+        keys.push_back(HierarchyKey(dnAt(i), cut));
+    order = OrderByKeys(keys);
+    if (mode == "reverse") std::reverse(order.begin(), order.end());
+    return order;
+}
+
+bool SortDNs(std::string_view mode, std::vector<std::string>& dns) {
+    const auto order =
+        DNSortOrder(mode, dns.size(), [&](std::size_t i) { return std::string_view(dns[i]); });
+    std::vector<std::string> sorted;
+    sorted.reserve(dns.size());
+    for (std::uint32_t i : order)
+        sorted.push_back(std::move(dns[i]));
+    dns = std::move(sorted);
     return true;
 }
 

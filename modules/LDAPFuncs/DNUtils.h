@@ -8,6 +8,7 @@
 // followed by ";" and further parts, are accepted as components of their own.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ std::string ConvertDNToDomain(std::string_view dn);
 // "csalpha" by byte order, "reverse" children before parents, anything else
 // parents before children.  Always true.
 bool SortDNs(std::string_view mode, std::vector<std::string>& dns);
+// The same order as positions: element k of the result is the index of the
+// DN that comes k-th.  `dnAt(i)` gives the i-th of `count` DNs.
+std::vector<std::uint32_t> DNSortOrder(std::string_view mode, std::size_t count,
+                                       const std::function<std::string_view(std::size_t)>& dnAt);
 
 // True when the DN (optionally in double quotes) splits into components that
 // are all non-empty and of the form type=value.

@@ -40,8 +40,7 @@ std::string GetLDAPErrorString(int code) {
     return text ? text : "";
 }
 
-void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where) {
-    KELVO_TRACE_SCOPE();
+std::string LDAPErrorLine(int code, std::string_view what, std::string_view where) {
     const std::uint32_t shown = ToWinLdapCode(code);
     std::string line(what);
     line += ": [";
@@ -51,7 +50,12 @@ void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::strin
     line += " (" + std::to_string(shown) + ") - ";
     line += GetLDAPErrorString(code);
     line += '\n';
-    diag::Out(line);
+    return line;
+}
+
+void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where) {
+    KELVO_TRACE_SCOPE();
+    diag::Out(LDAPErrorLine(code, what, where));
     if (session == nullptr) return;
 
     std::string extended;

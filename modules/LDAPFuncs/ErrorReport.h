@@ -23,6 +23,9 @@ inline int ShownLdapCode(int rc) {
 // Text of a result code, as libldap words it.
 std::string GetLDAPErrorString(int code);
 
+// The line "<what>: [<where>] Error 0x<hex> (<decimal>) - <text>\n".
+std::string LDAPErrorLine(int code, std::string_view what, std::string_view where);
+
 // Writes "<what>: [<where>] Error 0x<hex> (<decimal>) - <text>\n" to standard
 // output.  With a session, also the server's diagnostic text (or a note that
 // there is none) between blank lines.

@@ -10,8 +10,6 @@
 
 namespace {
 
-LDAP* gCurrentSession = nullptr;
-
 // Critical, value-less controls for one request; only those the server lists.
 class RequestControls {
   public:
@@ -80,13 +78,6 @@ std::string ReadDeletedAttribute(LDAP* ld, std::string_view dn, const char* attr
 
 } // namespace
 
-void SetCurrentSession(LDAP* session) {
-    gCurrentSession = session;
-}
-LDAP* CurrentSession() {
-    return gCurrentSession;
-}
-
 int GetDNFromSearch(LDAP* session, std::string_view base, std::string_view scope,
                     std::string_view filter, std::vector<std::string>& out,
                     const CRootDSE& rootDSE) {
@@ -125,10 +116,6 @@ int GetDNFromSearch(LDAP* session, std::string_view base, std::string_view scope
         if (dn) out.emplace_back(dn.get());
     }
     return 0;
-}
-
-std::string GetObjectClass(std::string_view dn) {
-    return GetObjectClass(CurrentSession(), dn);
 }
 
 std::string GetObjectClass(LDAP* session, std::string_view dn) {

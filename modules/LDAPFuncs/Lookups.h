@@ -20,11 +20,6 @@ inline constexpr std::string_view kOidShowRecycled = "1.2.840.113556.1.4.2064";
 inline constexpr std::string_view kOidShowDeactivatedLinks = "1.2.840.113556.1.4.2065";
 inline constexpr std::string_view kOidExtendedDN = "1.2.840.113556.1.4.529";
 
-// The run's session, for lookups that take none.  The driver sets it right
-// after OpenLdap and clears it before the session goes.
-void SetCurrentSession(LDAP* session);
-LDAP* CurrentSession();
-
 // Appends the DNs of the entries matching "(" + filter + ")" below `base`.
 // Scope text containing "base" or "one" selects those scopes, anything else
 // the subtree.  Referrals are not chased.  A failure is reported on standard
@@ -34,7 +29,6 @@ int GetDNFromSearch(LDAP* session, std::string_view base, std::string_view scope
                     const CRootDSE& rootDSE);
 
 // Most specific object class (the last value of objectClass), or "".
-std::string GetObjectClass(std::string_view dn);
 std::string GetObjectClass(LDAP* session, std::string_view dn);
 
 // Replaces one attribute of `dn` with one value.

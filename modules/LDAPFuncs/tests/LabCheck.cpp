@@ -289,9 +289,7 @@ int main() {
             if (!captured.empty()) std::printf("%s", indented.c_str());
         }
         if (s && root.IsLoaded() && !lookupsDone && v.expected == kBound) {
-            SetCurrentSession(s.get());
             Lookups(s.get(), root, env);
-            SetCurrentSession(nullptr);
             lookupsDone = true;
         }
     }

@@ -1,0 +1,83 @@
+// Turns the run settings and one target into the request to send for it, as
+// a value.  The builder sends nothing and prints nothing: the lines that go
+// with a request travel inside it, and the directory reads that some kinds
+// need come through a small lookup interface.
+#pragma once
+
+#include "AttributeActions.h"
+#include "Failure.h"
+#include "Request.h"
+#include "RunState.h"
+#include "Target.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The directory reads a request may need.
+class DirectoryLookups {
+  public:
+    virtual ~DirectoryLookups() = default;
+    // A deleted object's last known parent; empty when it cannot be read.
+    virtual std::string LastKnownParent(const std::string& dn) = 0;
+    // A deleted object's last known RDN, as the directory keeps it (with or
+    // without its type); empty when the directory keeps none.
+    virtual std::string LastKnownRDN(const std::string& dn) = 0;
+    // The current DN of an object named by <GUID=...> or <SID=...>; empty
+    // when it cannot be found.
+    virtual std::string CurrentDN(const std::string& dn) = 0;
+};
+
+// What the builder needs to know of the server and the session.
+struct ServerFacts {
+    bool windowsLDAP = true;           // entryTtl is written as a value
+    bool showDeactivatedLinks = false; // the server lists that control
+    bool protectedSession = false;     // TLS or a sealing SASL layer
+    std::string rootNC;                // for <ROOTNC> in -rnpb
+    bool logOpen = false;              // build the log's modification dumps
+};
+
+class RequestBuilder {
+  public:
+    RequestBuilder(const RunSettings& settings, const ModContainers& mods, ServerFacts facts,
+                   DirectoryLookups& lookups);
+
+    // Everything shared by the objects of the run: the controls, and for
+    // updates and adds the modification list.  Fails when a value cannot be
+    // expanded.
+    [[nodiscard]] Step Prepare();
+    // The announcement and log lines of the run, shown once before the first
+    // object.
+    const std::vector<Note>& RunNotes() const { return runNotes_; }
+
+    // The request for one target.
+    BuildOutcome Build(const Target& target) const;
+
+  private:
+    BuildOutcome Delete(const std::string& dn) const;
+    BuildOutcome Move(const std::string& dn) const;
+    BuildOutcome Rename(const std::string& dn) const;
+    BuildOutcome Undelete(const std::string& dn) const;
+    BuildOutcome Add(const std::string& dn) const;
+    BuildOutcome Update(const std::string& dn) const;
+
+    std::string NewParentFor(const std::string& dn, std::vector<Note>& notes) const;
+    // -bmod applied to an RDN; false (with the outcome set) when it fails.
+    bool ExpandRDN(const std::string& dn, std::string& rdn, BuildOutcome& outcome) const;
+    void AddShowDeleted(ControlList& controls) const;
+    void AddModifyControls(ControlList& controls) const;
+    void AddSdFlags(ControlList& controls) const;
+    std::string CsvLabel() const;
+
+    const RunSettings& s_;
+    const ModContainers& mods_;
+    ServerFacts facts_;
+    DirectoryLookups& lookups_;
+
+    std::vector<Note> runNotes_;
+    std::shared_ptr<const ControlList> controls_;
+    std::shared_ptr<const ModList> modList_;
+    std::string generatedPassword_;
+    std::string newParentBase_; // rewritten -rnpb text, may hold <DOMAINNC>/<ROOTNC>
+    int refreshTtl_ = -1;
+};

@@ -1,0 +1,46 @@
+// The one place that shows what happened to each object: the DN line, the
+// lines that go with its request, the error line and extended error, and
+// the log lines, all from the request and its result record.
+#pragma once
+
+#include "Request.h"
+#include "Target.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct PrinterOptions {
+    bool quiet = false;        // -q, -q2: nothing but errors (to standard error)
+    bool quietButList = false; // -q2: the DN lines as well
+    bool extErr = false;       // -exterr
+    bool progress = false;     // -progress: percentage in the terminal title
+    char progressChar = '#';
+    std::size_t count = 0;  // targets of the run
+    std::string serverName; // shown in error lines
+};
+
+class ResultPrinter {
+  public:
+    explicit ResultPrinter(PrinterOptions options) : o_(std::move(options)) {}
+
+    // Lines of the run or of one request, in order.
+    void Notes(const std::vector<Note>& notes) const;
+    // The start of an object: DN line, log line, progress title.
+    void Begin(const Target& target, std::size_t processed) const;
+    // A tree-nuke delete is sent again.
+    void Retry() const;
+    // The object succeeded; `request` is what was sent (kind None when
+    // nothing had to be).
+    void Succeeded(const Request& request, const Result& result) const;
+    // The object failed: `message` says why when no request could be sent;
+    // `showLdapError` adds the line of the result code.
+    void Failed(const Target& target, const Result& result, const std::string& message,
+                bool showLdapError) const;
+    // The run stops at a failure (no -cont).
+    void Stopping() const;
+
+  private:
+    bool ShowLines() const { return !o_.quiet || o_.quietButList; }
+    PrinterOptions o_;
+};

@@ -1,0 +1,21 @@
+// One object a run acts on: its DN and where it came from, so that every
+// message about it can name its source.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Target {
+    std::string dn;
+    // Line of the input (standard input or -csvfile) the DN was read from,
+    // counted from 1; 0 when it did not come from input (-b, -autobase).
+    std::uint32_t line = 0;
+};
+
+using TargetList = std::vector<Target>;
+
+// "input line 12", or empty for a target not read from input.
+inline std::string SourceOf(const Target& target) {
+    return target.line == 0 ? std::string() : "input line " + std::to_string(target.line);
+}
