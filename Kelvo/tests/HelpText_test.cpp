@@ -1,8 +1,11 @@
 #include "HelpText.h"
+#include "RunState.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -350,6 +353,40 @@ TEST(HelpText, DescriptorHelpCoversSourcesModifiersAndSwitches) {
         "sdnosacl", "sdna",    "onlydacl",  "onlysacl",   "exterr"};
     for (std::string_view name : kSwitches)
         EXPECT_TRUE(MentionsSwitch(text, name)) << name;
+}
+
+// The saved output of `kelvo -help`, `-??`, `-sc?`, `-csv?` and `-sd?`.  The
+// help is built from the switch table and the text tables; rearranging either
+// must not change a byte of what users see.
+TEST(HelpText, EveryModeMatchesItsSavedOutput) {
+    struct Golden {
+        HelpMode mode;
+        std::string_view file;
+    };
+    constexpr Golden kGolden[] = {{HelpMode::Basic, "help_basic.txt"},
+                                  {HelpMode::Advanced, "help_advanced.txt"},
+                                  {HelpMode::Shortcuts, "help_shortcuts.txt"},
+                                  {HelpMode::Csv, "help_csv.txt"},
+                                  {HelpMode::Descriptor, "help_descriptor.txt"}};
+    for (const Golden& g : kGolden) {
+        SCOPED_TRACE(g.file);
+        std::ifstream in(std::string(KELVO_HELP_GOLDEN_DIR) + "/" + std::string(g.file),
+                         std::ios::binary);
+        ASSERT_TRUE(in) << "cannot read the saved output";
+        std::ostringstream saved;
+        saved << in.rdbuf();
+        const std::string expected = saved.str();
+        const std::string actual = ComposeHelp(g.mode, kVersionText);
+        if (actual == expected) continue;
+        const std::vector<std::string_view> want = Lines(expected);
+        const std::vector<std::string_view> got = Lines(actual);
+        std::size_t i = 0;
+        while (i < want.size() && i < got.size() && want[i] == got[i])
+            ++i;
+        ADD_FAILURE() << "first difference at line " << i + 1 << "\n  saved: ["
+                      << (i < want.size() ? want[i] : "<end>") << "]\n  now:   ["
+                      << (i < got.size() ? got[i] : "<end>") << "]";
+    }
 }
 
 TEST(HelpText, SwitchMentionRespectsNameBoundaries) {
