@@ -9,6 +9,32 @@
 
 namespace {
 
+// The declaration strings in the order the parser has always been given them
+// (: no value, $ value required when present, no marker an optional value).
+constexpr std::string_view kDeclarationOrder =
+    ":q :q2 :d :d2 :help :? :?? :???? :sc? :csv? :sd? gui :elapsed :elapsedms :exterr :rm "
+    ":del :treedelete :treenuke :recycle :unsafe :updatenchead :cm :cont :add :kerbenc "
+    ":optenc :permissive :delegation :simple :digest :ntlm :ssl :sslignoresrvcert "
+    ":starttls :expand :policyhints $verifygc :po :import :importus :importpass1 "
+    ":importpass2 :trim :arecex :extsrvinfo :rootdse :schema :null :root :default :config "
+    ":forestdns :domaindns :legacydns :dcs :fsps :gpo :psocontainer :quotas :ldappolicy "
+    ":xrights :partitions :sitelinks :sites :subnets :exch :users :displayspecifiers :ds "
+    ":svcs :do :delobjs :delobjs+ :roles :system :fgpp :csv :vtsv :nr :pause :appver "
+    "progress :sdnoowner :sdnogroup :sdnodacl :sdnosacl :onlydacl :onlysacl :sdna "
+    ":sdkeepgeneric :pxsdenc h hh hd url p b t rename move rbmove :update port safety upto "
+    "delim mvdelim undel xdom u up rb rnpb csvdelim csvmvdelim counterstart bmod autobase e "
+    "eignore ef log :append importexclattr replacedn replacedndelim sc dotcount csvmodnull "
+    "dynamic tmpobj hackon :sdsimple :sdverbatim :sdwhatif $sd $sdni dsd stdinadd stdinrm "
+    "stdinreplace stdinsort stdinsortreverse csvfile :showdel :showdel+ :showrecycled "
+    ":getsecin $chgpwd $changepwd $setpwd csvq :encpwd";
+
+TEST(SwitchTable, DeclarationStringsKeepTheirMarkersAndOrder) {
+    std::string joined;
+    for (const std::string& decl : SwitchDeclarations())
+        joined += (joined.empty() ? "" : " ") + decl;
+    EXPECT_EQ(joined, kDeclarationOrder);
+}
+
 SwitchParser Parse(std::vector<std::string> args) {
     args.insert(args.begin(), "kelvo");
     return SwitchParser(args, SwitchDeclarations());
