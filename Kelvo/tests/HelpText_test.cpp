@@ -1,5 +1,6 @@
 #include "HelpText.h"
 #include "RunState.h"
+#include "SwitchTable.h"
 
 #include <gtest/gtest.h>
 
@@ -165,6 +166,55 @@ TEST(HelpText, AdvancedHelpMentionsEveryDeclaredSwitch) {
         EXPECT_TRUE(MentionsSwitch(text, name)) << name;
     for (std::string_view name : kAddedSwitches)
         EXPECT_TRUE(MentionsSwitch(text, name)) << name;
+}
+
+TEST(HelpText, AdvancedHelpNamesEverySwitchOfTheTable) {
+    const std::string text = ComposeHelp(HelpMode::Advanced, kVersion);
+    for (const SwitchDef& def : kSwitchTable)
+        EXPECT_TRUE(MentionsSwitch(text, def.name)) << def.name;
+}
+
+// The switches a help row starts with: the help-switch list at the top, and
+// the left column of the rows ("   -rm, -del" or "   -h host[:port]").
+std::vector<std::string> RowSwitches(std::string_view line) {
+    std::string_view term;
+    if (line.starts_with("-")) {
+        term = line.substr(0, line.find(' '));
+    } else if (line.starts_with("   -")) {
+        term = line.substr(3, 21); // the term column
+    } else {
+        return {};
+    }
+    std::vector<std::string> names;
+    std::size_t pos = 0;
+    while (pos < term.size()) {
+        std::size_t end = term.find(' ', pos);
+        if (end == std::string_view::npos) end = term.size();
+        std::string_view word = term.substr(pos, end - pos);
+        if (word.ends_with(",")) word.remove_suffix(1);
+        if (word.size() > 1 && word.front() == '-') names.emplace_back(word.substr(1));
+        pos = end + 1;
+    }
+    return names;
+}
+
+TEST(HelpText, NoHelpRowNamesAnUndeclaredSwitch) {
+    EXPECT_EQ(RowSwitches("   -rm, -del            Delete."),
+              (std::vector<std::string>{"rm", "del"}));
+    EXPECT_EQ(RowSwitches("   -h host[:port]       Server"), (std::vector<std::string>{"h"}));
+    EXPECT_EQ(RowSwitches("-sc?          Shortcut help."), (std::vector<std::string>{"sc?"}));
+    EXPECT_TRUE(RowSwitches("    - a note naming -b").empty());
+    for (HelpMode mode : kAllModes) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        std::size_t rows = 0;
+        for (std::string_view line : Lines(ComposeHelp(mode, kVersion))) {
+            for (const std::string& name : RowSwitches(line)) {
+                ++rows;
+                EXPECT_NE(FindSwitch(name), nullptr) << "[" << line << "]";
+            }
+        }
+        EXPECT_GE(rows, 7u) << "found no switch rows";
+    }
 }
 
 TEST(HelpText, AdvancedHelpDocumentsOperationsTypedValuesAndLinuxBehaviour) {
