@@ -1,5 +1,10 @@
 // Kelvo's vocabulary of switches and the configuration layers below the
 // command line (environment variables and switch files).
+//
+// Every switch is one row of kSwitchTable.  The parser's declaration strings,
+// the help rows of -help and -??, the redaction of secret values and the
+// plain boolean run settings are all read from that row; code names a switch
+// through its sw:: constant.
 #pragma once
 
 #include "RunState.h"
@@ -46,10 +51,10 @@ using SettingFlag = bool RunSettings::*;
 
 // One declared switch.
 struct SwitchDef {
-    std::string_view name;            // without the leading '-', lower case
+    std::string_view name; // without the leading '-', lower case
     ValueKind kind = ValueKind::None;
-    std::string_view defaultText;     // the default its help line states, if any
-    bool secret = false;              // the value is a password: never shown below -d2
+    std::string_view defaultText; // the default its help line states, if any
+    bool secret = false;          // the value is a password: never shown below -d2
 
     // Help.  A switch that is named in another switch's row ("-rm, -del") sets
     // rowOf to that switch and has no row of its own.
