@@ -1,17 +1,22 @@
 // Kelvo's help texts.
 //
-// Every text is data: switch lists are tables of {term, description} rows,
-// notes and examples are lists.  A small writer lays them out: terms in a
-// left column, descriptions word-wrapped to kHelpLineWidth with a hanging
-// indent.  "{VERSION}" inside a description is replaced by the program
-// version before the line is measured.
+// Every text is data.  The switch rows come from the switch table, where
+// each switch declares its help line and its place; the keyword lists here
+// are tables of {term, description} rows, notes and examples are lists.  A
+// small writer lays them out: terms in a left column, descriptions
+// word-wrapped to kHelpLineWidth with a hanging indent.  "{VERSION}" inside a
+// description is replaced by the program version before the line is
+// measured.
 
 #include "HelpText.h"
 
 #include "Diag.h"
+#include "SwitchTable.h"
 
+#include <algorithm>
 #include <span>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -20,14 +25,6 @@ namespace {
 struct HelpEntry {
     std::string_view term;
     std::string_view text;
-};
-
-// One switch section: the rows every help shows, and the rows only the
-// advanced help shows under "Advanced:".
-struct HelpSection {
-    std::string_view title;
-    std::span<const HelpEntry> entries;
-    std::span<const HelpEntry> advanced;
 };
 
 // One example: a sentence saying what it does, and the shell command.  A
@@ -45,19 +42,14 @@ constexpr std::size_t kExampleIndent = 4; // an example's sentence
 constexpr std::size_t kCommandIndent = 6; // an example's command
 constexpr std::string_view kVersionMark = "{VERSION}";
 
-// The help-switch list and usage lines that begin every help mode.
-constexpr std::string_view kHead = "-help         Basic help.\n"
-                                   "-?            Basic help.\n"
-                                   "-??           Advanced help.\n"
-                                   "-????         Shortcut help.\n"
-                                   "-sc?          Shortcut help.\n"
-                                   "-csv?         CSV / ADCSV help.\n"
-                                   "-sd?          Security Descriptor help.\n"
-                                   "\n"
-                                   "Usage:\n"
-                                   " Kelvo [switches] [attr-action]\n"
-                                   "\n"
-                                   "  Switches: (designated by - or /)\n";
+constexpr std::size_t kHeadColumn = 14; // where a help switch's description starts
+
+// The usage lines that follow the list of help switches in every help mode.
+constexpr std::string_view kUsage = "\n"
+                                    "Usage:\n"
+                                    " Kelvo [switches] [attr-action]\n"
+                                    "\n"
+                                    "  Switches: (designated by - or /)\n";
 
 constexpr std::string_view kTypeDetails = "    Type Kelvo /?? for details.\n";
 constexpr std::string_view kTypeMoreNotes = "    Type Kelvo /?? for more notes.\n\n\n";
@@ -66,44 +58,26 @@ constexpr std::string_view kTypeMoreNotes = "    Type Kelvo /?? for more notes.\
 // Basic help
 // ---------------------------------------------------------------------------
 
-constexpr HelpEntry kBasicConnection[] = {
-    {"-h host[:port]", "Server, or domain, to connect to. Without -h Kelvo uses the default "
-                       "server. A value starting with ldap:// or ldaps:// is read as -url."},
-    {"-p port", "Port (default 389, or 636 with -ssl)."},
-    {"-u user", "Bind as this user: DOMAIN\\user, user@domain or a DN. Without -u Kelvo "
-                "binds with your Kerberos ticket (see kinit)."},
-    {"-up password", "Password for -u; * asks for it at a hidden prompt."},
-    {"-simple", "Simple bind. The password travels as typed, so use it with -ssl or "
-                "-starttls."},
-    {"-ssl", "Connect with LDAP over SSL/TLS (port 636)."},
+// The switch sections of the basic help and of the advanced help, in order.
+// Their rows come from the switch table.
+struct SectionTitle {
+    HelpSection section;
+    std::string_view title;
 };
 
-constexpr HelpEntry kBasicUpdate[] = {
-    {"-b basedn", "Object to act on: a DN, a SID (S-1-5-...), a GUID or rootdse. Without -b "
-                  "the DNs are read from standard input, one per line."},
-    {"-safety n", "Refuse to run on more than n objects (default 10)."},
-    {"-unsafe", "No limit on the number of objects."},
-    {"-cont", "Go on with the next object after a failure (default: stop)."},
-    {"-exterr", "Show the server's extended error text after a failure."},
-    {"-log [file]", "Log the run to a file (default kelvo.log)."},
-    {"-q", "Quiet: no banner, no per-object lines, no final line."},
+constexpr SectionTitle kBasicSections[] = {
+    {HelpSection::Connection, "CONNECTION OPTIONS"},
+    {HelpSection::Update, "UPDATE OPTIONS"},
+    {HelpSection::Action, "ACTIONS"},
 };
 
-constexpr HelpEntry kBasicActions[] = {
-    {"-update", "Modify the objects (the default when attribute actions are given)."},
-    {"-add", "Create the object; every attribute action supplies values."},
-    {"-rm, -del", "Delete the objects."},
-    {"-treedelete", "With -rm: delete each object with everything below it."},
-    {"-rename newname", "Rename the object. Give the new name without its type: -rename "
-                        "jdoe2 turns cn=jdoe into cn=jdoe2."},
-    {"-move parent", "Move the objects under a new parent DN. rdn;parent also renames."},
-    {"-undel [parent]", "Restore deleted objects, by default to their last known parent."},
-};
-
-constexpr HelpSection kBasicSections[] = {
-    {"CONNECTION OPTIONS", kBasicConnection, {}},
-    {"UPDATE OPTIONS", kBasicUpdate, {}},
-    {"ACTIONS", kBasicActions, {}},
+constexpr SectionTitle kAdvancedSections[] = {
+    {HelpSection::Connection, "CONNECTION OPTIONS"},
+    {HelpSection::Update, "UPDATE OPTIONS"},
+    {HelpSection::Action, "ACTION OPTIONS"},
+    {HelpSection::Output, "OUTPUT OPTIONS"},
+    {HelpSection::Authentication, "AUTHENTICATION OPTIONS"},
+    {HelpSection::Misc, "MISC OPTIONS"},
 };
 
 constexpr HelpEntry kAttributeOperations[] = {
@@ -149,214 +123,6 @@ constexpr std::string_view kClosing =
     "OpenLDAP. To find and read objects, use the companion query tool Quorv; its DN lists "
     "and CSV output can be piped into Kelvo. Type Kelvo /?? for every switch, /sc? for "
     "shortcuts, /csv? for CSV input and /sd? for security descriptors.";
-
-// ---------------------------------------------------------------------------
-// Advanced help: switch sections
-// ---------------------------------------------------------------------------
-
-constexpr HelpEntry kConnection[] = {
-    {"-h host[:port]", "Server, or domain, to connect to; without -h the default server. "
-                       "host:port and [IPv6-address]:port name a port. A value starting "
-                       "with ldap:// or ldaps:// is read as -url."},
-    {"-p port", "Port; default 389, or 636 with -ssl. -p 1 picks the global catalog port "
-                "(3268, or 3269 with -ssl)."},
-    {"-url url", "ldap://host[:port]/basedn or ldaps://...: host, base and SSL from an LDAP "
-                 "URL. Scope, filter and attributes are not allowed."},
-    {"-ssl", "LDAP over SSL/TLS. The server certificate is checked."},
-    {"-starttls", "Upgrade the connection with StartTLS before binding."},
-    {"-t seconds", "Connection and per-request timeout (default 120)."},
-};
-
-constexpr HelpEntry kConnectionAdvanced[] = {
-    {"-hh host", "-h host, and the name is a host name (-arecex)."},
-    {"-hd host", "-h host, and the base is that server's default naming context "
-                 "(-default)."},
-    {"-arecex", "The -h name is a host name, not a domain name."},
-    {"-sslignoresrvcert", "Use SSL without checking the server certificate. Certificate "
-                          "checks are on otherwise."},
-    {"-nr", "Do not follow referrals."},
-    {"-port port", "Accepted but ignored: give the port with -p or -h host:port."},
-};
-
-constexpr HelpEntry kUpdate[] = {
-    {"-b basedn", "Object to act on: a DN, a SID (S-1-5-...), a GUID (with or without "
-                  "braces) or rootdse. Without -b or a special base the DNs are read from "
-                  "standard input."},
-    {"-rb rdn", "Relative base, joined in front of the base and of every piped DN: -rb "
-                "ou=staff -default gives ou=staff,<default naming context>."},
-    {"-default, -config", "Base: the default naming context, or the configuration "
-                          "partition."},
-    {"-schema, -root", "Base: the schema partition, or the forest root domain."},
-    {"-rootdse, -null", "Base: the RootDSE (the empty DN)."},
-    {"-safety n", "Refuse to run on more than n objects (default 10). Nothing is changed "
-                  "when the limit is exceeded."},
-    {"-upto n", "Process only the first n objects; raises -safety to n."},
-    {"-unsafe", "No limit on the number of objects."},
-    {"-cont", "Go on with the next object after a failure (default: stop)."},
-    {"-cm", "Allow clearing the member attribute (member:-)."},
-    {"-updatenchead", "Allow changes to a naming-context head (a DN starting with dc=)."},
-};
-
-constexpr HelpEntry kUpdateAdvanced[] = {
-    {"-delim c", "Separator of attr, op and values (default :). \\t stands for a TAB."},
-    {"-mvdelim c", "Separator of the values of ++, +- and -- (default ;)."},
-    {"-stdinadd attr", "Piped DNs become values added to attr of the -b object, for example "
-                       "group members."},
-    {"-stdinrm attr", "Piped DNs are removed from attr of the -b object."},
-    {"-stdinreplace attr", "Piped DNs replace all values of attr of the -b object."},
-    {"-stdinsort [mode]", "Sort the piped DNs: parents before children (default), csalpha "
-                          "(alphabetical) or cialpha (alphabetical, ignoring case)."},
-    {"-stdinsortreverse", "Sort children before parents (for deletes)."},
-    {"-trim", "Release memory after reading the input (automatic above 20000 objects)."},
-    {"-expand", "Expand {{...}} expressions in values (Kelvo /csv? lists them)."},
-    {"-counterstart n", "First value of {{*cnt*}} (default 0)."},
-    {"-bmod text", "New name of each object, by expansion: the whole DN for -autobase adds, "
-                   "the new RDN for -move and -undel."},
-    {"-autobase n:dn", "With -add: create n objects from the template DN dn; name them with "
-                       "-bmod, e.g. -bmod cn=t{{*cnt*}},{{*parentdn*}}."},
-    {"-replacedn list", "Rewrite DNs in targets and DN values: items separated by ;, each "
-                        "old:new or a token (_config _schema _default _root _sites _subnets "
-                        "_system _exch _dcs _fsps _msa _psc _gpo _services, or _all) that "
-                        "turns <CONFIG>, <SCHEMA>, <DEFAULTNC> and the like into this "
-                        "directory's DNs."},
-    {"-replacedndelim c", "Separator of old and new in -replacedn (default :)."},
-    {"-permissive", "Permissive modify: adding a value that is there, or removing one that "
-                    "is not, is not an error."},
-    {"-policyhints", "Apply password policy (history, age) to password resets."},
-    {"-verifygc host", "Send the verify-name control with this global catalog server."},
-    {"-showdel", "Let requests see deleted objects."},
-    {"-showdel+", "Let requests see deleted and recycled objects."},
-    {"-showrecycled", "Same as -showdel+."},
-    {"Container bases", "-users -dcs -fsps -gpo -psocontainer -fgpp -quotas -system "
-                        "-domaindns -forestdns -legacydns -sites -subnets -sitelinks "
-                        "-partitions -xrights -displayspecifiers -svcs -ds -ldappolicy -exch "
-                        "-delobjs -delobjs+ -do -roles: a well-known container is the base. "
-                        "Kelvo /sc? names each container."},
-};
-
-constexpr HelpEntry kActionAdvanced[] = {
-    {"-treenuke", "As -treedelete, but repeat the delete while the server answers that the "
-                  "tree is too large (admin limit exceeded); one dot per try."},
-    {"-recycle", "Send the show-recycled control with deletes."},
-    {"-rbmove rdn", "Move each object under rdn in its own domain (-move rdn -rnpb "
-                    "domaindn)."},
-    {"-rnpb base", "Base joined after the new parent of -move and -undel: domainnc (the "
-                   "object's own domain), rootnc, users, fgpp, msa, config, sites, or a DN "
-                   "ending in domainnc or rootnc."},
-    {"-xdom dcfqdn", "Cross-domain move: the DNS name of a domain controller of the target "
-                     "domain (with -move). Turns on -delegation."},
-    {"-dynamic [ttl]", "With -add create dynamic (self-deleting) objects; with updates set a "
-                       "new time to live. ttl: 7d, 12h, 90m, 300s or days:hh:mm:ss (default "
-                       "7 days)."},
-    {"-tmpobj [ttl]", "Same as -dynamic."},
-    {"-hackon", "Set schemaUpgradeInProgress to 1 on the RootDSE before processing."},
-    {"-sc name[:args]", "Run a shortcut; Kelvo /sc? lists them."},
-    {"-chgpwd old:new", "Change the password: unicodepwd:-:old and unicodepwd:+:new, with "
-                        "-optenc. -changepwd is the same."},
-    {"-setpwd new", "Set (reset) the password: unicodepwd::new, with -optenc."},
-    {"-sd mods", "Change the current security descriptor with modifiers (Kelvo /sd?)."},
-    {"-dsd mods", "Start from the class default descriptor and apply modifiers."},
-};
-
-constexpr HelpEntry kOutput[] = {
-    {"-q", "Quiet: no banner, no per-object lines, no final line."},
-    {"-q2", "Quiet, but the per-object DN lines are printed."},
-    {"-d", "Debug output (DEBUG: lines)."},
-    {"-d2", "Debug output with function traces. Shows passwords and secret values."},
-    {"-po", "Print the selected switches and attribute actions, after environment, "
-            "switch-file and shortcut expansion."},
-    {"-log [file]", "Log the run to a file (default kelvo.log), created with mode 0600."},
-    {"-append", "Append to the log file instead of replacing it."},
-    {"-exterr", "Show the server's extended error text after a failure."},
-    {"-elapsed", "Print the elapsed time in seconds at the end."},
-    {"-elapsedms", "Print the elapsed time in milliseconds at the end."},
-};
-
-constexpr HelpEntry kOutputAdvanced[] = {
-    {"-progress [c]", "Show the percentage left in the terminal title, with a bar of "
-                      "character c (default #)."},
-    {"-dotcount n", "Print a dot per n input lines read (default 1000)."},
-    {"-pause", "Wait for Enter before exiting (only on a terminal)."},
-    {"-extsrvinfo", "Show more information about the server after binding."},
-    {"-gui [file]", "Write this help to a file (default Kelvo_{VERSION}_usage.txt) and open "
-                    "it in the default viewer."},
-    {"-appver", "Print version and build information, then exit."},
-};
-
-constexpr HelpEntry kAuthentication[] = {
-    {"-u user", "Bind as DOMAIN\\user, user@domain or a DN. Without -u Kelvo binds with "
-                "Negotiate (Kerberos) from your ticket cache (see kinit). -u \"\" binds "
-                "anonymously."},
-    {"-up password", "Password for -u; * asks for it at a hidden prompt, and an ENCPWD: "
-                     "value (see -encpwd) is decrypted. With Negotiate, Kelvo gets a "
-                     "Kerberos ticket for -u with this password."},
-    {"-simple", "Simple bind; use it with -ssl or -starttls."},
-    {"-encpwd", "Ask for a password at a hidden prompt and print the ENCPWD: value to give "
-                "to -up instead. Values are AES-256-GCM encrypted with your key file "
-                "~/.config/kelvo/encpwd.key (created with mode 0600), so only you can use "
-                "them."},
-};
-
-constexpr HelpEntry kAuthenticationAdvanced[] = {
-    {"-digest", "Digest bind (not with -simple). A -u holding cn= binds with Digest unless "
-                "-simple is given."},
-    {"-ntlm", "NTLM bind."},
-    {"-kerbenc", "Sign and seal (encrypt) the connection with Kerberos."},
-    {"-optenc", "Same as -kerbenc."},
-    {"-delegation", "Ask for a delegable Kerberos ticket (needed by -xdom)."},
-};
-
-constexpr HelpEntry kMisc[] = {
-    {"-e [prefix]", "Take switches from environment variables named prefix + switch "
-                    "(default prefix quorv-, shared with the companion query tool Quorv). "
-                    "prefix + props holds attribute actions separated by spaces; the value "
-                    "{~} stands for an empty value. Kelvo stops when no variable is found "
-                    "(see -eignore)."},
-    {"-eignore", "-e finding no variable is not an error."},
-    {"-ef [file]", "Take switches from a file (default kelvo.cf). A line -switch value sets "
-                   "a switch; any other line holds attribute actions separated by spaces."},
-    {"-csv", "Read CSV from standard input (Kelvo /csv?)."},
-    {"-csvfile file", "Read CSV from a file (when standard input is a terminal)."},
-    {"-import", "Copy every CSV column into the objects (Kelvo /csv?)."},
-};
-
-constexpr HelpEntry kMiscAdvanced[] = {
-    {"-vtsv", "Tab-separated input: fields by TAB, values by |."},
-    {"-csvdelim c", "CSV field separator (default ,)."},
-    {"-csvmvdelim c", "Separator of the values in a CSV field (default ;)."},
-    {"-csvq c", "CSV quote character (default \")."},
-    {"-csvmodnull mode", "An empty CSV value: ignore (leave the attribute alone) or clear "
-                         "(remove all of its values)."},
-    {"-importus", "As -import, without sorting the DNs."},
-    {"-importpass1", "With -add: create the objects without DN-valued attributes."},
-    {"-importpass2", "Then, as an update: set only the DN-valued attributes."},
-    {"-importexclattr list", "Attributes not to import, separated by ;. name- imports a "
-                             "default exclusion; a leading _ drops the default list."},
-    {"-getsecin", "Ask at a hidden prompt for every value written {*}, e.g. "
-                  "unicodepwd::{*}."},
-    {"-sdwhatif", "Print the resulting descriptor; send nothing for it."},
-    {"-sdverbatim", "Keep the ACE order as written instead of canonical order."},
-    {"-sdkeepgeneric", "Keep generic rights (GA GR GW GX) as they are."},
-    {"-sdsimple", "Encode each SD## value on its own, as soon as it is read."},
-    {"-sdnoowner", "Do not read the owner from descriptor sources."},
-    {"-sdnogroup", "Do not read the group from descriptor sources."},
-    {"-sdnodacl", "Do not read the DACL from descriptor sources."},
-    {"-sdnosacl, -sdna", "Do not read the SACL (no auditing rights needed)."},
-    {"-onlydacl", "Read and write the DACL only."},
-    {"-onlysacl", "Read and write the SACL only."},
-    {"-pxsdenc", "Build descriptors with the alternative encoder, which also reorders the "
-                 "DACL by ACE kind and trustee."},
-    {"-sdni text", "Accepted but has no effect."},
-};
-
-constexpr HelpSection kAdvancedSections[] = {
-    {"CONNECTION OPTIONS", kConnection, kConnectionAdvanced},
-    {"UPDATE OPTIONS", kUpdate, kUpdateAdvanced},
-    {"ACTION OPTIONS", kBasicActions, kActionAdvanced},
-    {"OUTPUT OPTIONS", kOutput, kOutputAdvanced},
-    {"AUTHENTICATION OPTIONS", kAuthentication, kAuthenticationAdvanced},
-    {"MISC OPTIONS", kMisc, kMiscAdvanced},
-};
 
 // ---------------------------------------------------------------------------
 // Advanced help: attributes, operations, values, notes, examples
@@ -870,7 +636,7 @@ constexpr HelpExample kSdExamples[] = {
 // Builds one help text; knows nothing of the content.
 class HelpWriter {
   public:
-    explicit HelpWriter(std::string_view version) : version_(version) { out_ = kHead; }
+    explicit HelpWriter(std::string_view version) : version_(version) {}
 
     std::string Take() { return std::move(out_); }
 
@@ -914,12 +680,23 @@ class HelpWriter {
         }
     }
 
-    void Section(const HelpSection& section, bool withAdvanced) {
-        Title(section.title);
-        Entries(section.entries);
-        if (withAdvanced && !section.advanced.empty()) {
+    // "-help         Basic help." lines: the term padded to kHeadColumn.
+    void HeadEntries(std::span<const HelpEntry> entries) {
+        for (const HelpEntry& entry : entries) {
+            out_ += entry.term;
+            out_.append(kHeadColumn - std::min(kHeadColumn - 1, entry.term.size()), ' ');
+            out_ += entry.text;
+            out_ += '\n';
+        }
+    }
+
+    void Section(std::string_view title, std::span<const HelpEntry> entries,
+                 std::span<const HelpEntry> advanced) {
+        Title(title);
+        Entries(entries);
+        if (!advanced.empty()) {
             out_ += "\n   Advanced:\n";
-            Entries(section.advanced);
+            Entries(advanced);
         }
     }
 
@@ -1000,10 +777,36 @@ class HelpWriter {
     std::string_view version_;
 };
 
+// The rows of one help block in rank order: {term, description} of every
+// switch that has a row there.
+std::vector<HelpEntry> SwitchRows(HelpPlace SwitchDef::*place, HelpSection section,
+                                  HelpBlock block) {
+    std::vector<const SwitchDef*> defs;
+    for (const SwitchDef& def : kSwitchTable) {
+        const HelpPlace& at = def.*place;
+        if (at.section == section && at.block == block) defs.push_back(&def);
+    }
+    std::stable_sort(defs.begin(), defs.end(), [place](const SwitchDef* a, const SwitchDef* b) {
+        return (a->*place).rank < (b->*place).rank;
+    });
+    std::vector<HelpEntry> rows;
+    for (const SwitchDef* def : defs) {
+        const bool basic = place == &SwitchDef::basic && !def->basicHelp.empty();
+        rows.push_back({def->term, basic ? def->basicHelp : def->help});
+    }
+    return rows;
+}
+
+void ComposeHead(HelpWriter& w) {
+    w.HeadEntries(SwitchRows(&SwitchDef::place, HelpSection::Head, HelpBlock::Main));
+    w.Raw(kUsage);
+}
+
 void ComposeBasic(HelpWriter& w) {
     KELVO_TRACE_SCOPE();
-    for (const HelpSection& section : kBasicSections)
-        w.Section(section, false);
+    for (const SectionTitle& section : kBasicSections)
+        w.Section(section.title, SwitchRows(&SwitchDef::basic, section.section, HelpBlock::Main),
+                  {});
     w.Heading("Attribute actions: attr:op:values");
     w.Entries(kAttributeOperations);
     w.Raw("\n");
@@ -1018,8 +821,9 @@ void ComposeBasic(HelpWriter& w) {
 
 void ComposeAdvanced(HelpWriter& w) {
     KELVO_TRACE_SCOPE();
-    for (const HelpSection& section : kAdvancedSections)
-        w.Section(section, true);
+    for (const SectionTitle& section : kAdvancedSections)
+        w.Section(section.title, SwitchRows(&SwitchDef::place, section.section, HelpBlock::Main),
+                  SwitchRows(&SwitchDef::place, section.section, HelpBlock::Advanced));
     w.Heading("Attribute actions: attr:op:values");
     w.Entries(kAttributeOperations);
     w.Heading("Attribute, operation and value details:");
@@ -1113,6 +917,7 @@ void ComposeDescriptor(HelpWriter& w) {
 std::string ComposeHelp(HelpMode mode, std::string_view version) {
     KELVO_TRACE_SCOPE();
     HelpWriter writer(version);
+    ComposeHead(writer);
     switch (mode) {
     case HelpMode::Basic:
         ComposeBasic(writer);

@@ -1,11 +1,11 @@
 #include "Secrets.h"
 
 #include "Diag.h"
+#include "SwitchTable.h"
 #include "pellixstrings.h"
 
 namespace {
 
-constexpr std::string_view kSecretSwitches[] = {"up", "chgpwd", "changepwd", "setpwd"};
 constexpr std::string_view kSecretAttributes[] = {"unicodepwd", "userpassword"};
 
 bool ShowSecrets() {
@@ -15,9 +15,8 @@ bool ShowSecrets() {
 } // namespace
 
 bool IsSecretSwitch(std::string_view name) {
-    for (auto s : kSecretSwitches)
-        if (IEquals(name, s)) return true;
-    return false;
+    const SwitchDef* def = FindSwitch(name);
+    return def != nullptr && def->secret;
 }
 
 bool IsSecretAttribute(std::string_view attribute) {

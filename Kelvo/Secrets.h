@@ -7,7 +7,7 @@
 
 inline constexpr std::string_view kRedacted = "********";
 
-// True for switches whose value is a password.
+// True for switches whose value is a password (the switch table says which).
 bool IsSecretSwitch(std::string_view name);
 // The value as it may be shown for switch `name`.
 std::string RedactValue(std::string_view name, std::string_view value);

@@ -8,15 +8,48 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
+namespace {
+
+std::string DeclarationString(const SwitchDef& def) {
+    switch (def.kind) {
+    case ValueKind::None:
+        return ":" + std::string(def.name);
+    case ValueKind::Required:
+        return "$" + std::string(def.name);
+    case ValueKind::Optional:
+        break;
+    }
+    return std::string(def.name);
+}
+
+} // namespace
+
+const SwitchDef* FindSwitch(std::string_view name) {
+    for (const SwitchDef& def : kSwitchTable)
+        if (IEquals(def.name, name)) return &def;
+    return nullptr;
+}
+
 const std::vector<std::string>& SwitchDeclarations() {
-    static const std::vector<std::string> decls = {
-#define KELVO_SWITCH_DECL(id, decl) std::string(decl),
-        KELVO_SWITCHES(KELVO_SWITCH_DECL)
-#undef KELVO_SWITCH_DECL
-    };
+    static const std::vector<std::string> decls = [] {
+        std::vector<std::string> out;
+        out.reserve(std::size(kSwitchTable));
+        for (const SwitchDef& def : kSwitchTable)
+            out.push_back(DeclarationString(def));
+        return out;
+    }();
     return decls;
+}
+
+void ApplySwitchSettings(const SwitchParser& parser, RunSettings& settings) {
+    for (const SwitchDef& def : kSwitchTable) {
+        if (!parser.IsSwitch(def.name)) continue;
+        for (SettingFlag flag : def.sets)
+            if (flag) settings.*flag = true;
+    }
 }
 
 namespace {

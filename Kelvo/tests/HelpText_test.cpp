@@ -1,8 +1,12 @@
 #include "HelpText.h"
+#include "RunState.h"
+#include "SwitchTable.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -162,6 +166,55 @@ TEST(HelpText, AdvancedHelpMentionsEveryDeclaredSwitch) {
         EXPECT_TRUE(MentionsSwitch(text, name)) << name;
     for (std::string_view name : kAddedSwitches)
         EXPECT_TRUE(MentionsSwitch(text, name)) << name;
+}
+
+TEST(HelpText, AdvancedHelpNamesEverySwitchOfTheTable) {
+    const std::string text = ComposeHelp(HelpMode::Advanced, kVersion);
+    for (const SwitchDef& def : kSwitchTable)
+        EXPECT_TRUE(MentionsSwitch(text, def.name)) << def.name;
+}
+
+// The switches a help row starts with: the help-switch list at the top, and
+// the left column of the rows ("   -rm, -del" or "   -h host[:port]").
+std::vector<std::string> RowSwitches(std::string_view line) {
+    std::string_view term;
+    if (line.starts_with("-")) {
+        term = line.substr(0, line.find(' '));
+    } else if (line.starts_with("   -")) {
+        term = line.substr(3, 21); // the term column
+    } else {
+        return {};
+    }
+    std::vector<std::string> names;
+    std::size_t pos = 0;
+    while (pos < term.size()) {
+        std::size_t end = term.find(' ', pos);
+        if (end == std::string_view::npos) end = term.size();
+        std::string_view word = term.substr(pos, end - pos);
+        if (word.ends_with(",")) word.remove_suffix(1);
+        if (word.size() > 1 && word.front() == '-') names.emplace_back(word.substr(1));
+        pos = end + 1;
+    }
+    return names;
+}
+
+TEST(HelpText, NoHelpRowNamesAnUndeclaredSwitch) {
+    EXPECT_EQ(RowSwitches("   -rm, -del            Delete."),
+              (std::vector<std::string>{"rm", "del"}));
+    EXPECT_EQ(RowSwitches("   -h host[:port]       Server"), (std::vector<std::string>{"h"}));
+    EXPECT_EQ(RowSwitches("-sc?          Shortcut help."), (std::vector<std::string>{"sc?"}));
+    EXPECT_TRUE(RowSwitches("    - a note naming -b").empty());
+    for (HelpMode mode : kAllModes) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        std::size_t rows = 0;
+        for (std::string_view line : Lines(ComposeHelp(mode, kVersion))) {
+            for (const std::string& name : RowSwitches(line)) {
+                ++rows;
+                EXPECT_NE(FindSwitch(name), nullptr) << "[" << line << "]";
+            }
+        }
+        EXPECT_GE(rows, 7u) << "found no switch rows";
+    }
 }
 
 TEST(HelpText, AdvancedHelpDocumentsOperationsTypedValuesAndLinuxBehaviour) {
@@ -350,6 +403,40 @@ TEST(HelpText, DescriptorHelpCoversSourcesModifiersAndSwitches) {
         "sdnosacl", "sdna",    "onlydacl",  "onlysacl",   "exterr"};
     for (std::string_view name : kSwitches)
         EXPECT_TRUE(MentionsSwitch(text, name)) << name;
+}
+
+// The saved output of `kelvo -help`, `-??`, `-sc?`, `-csv?` and `-sd?`.  The
+// help is built from the switch table and the text tables; rearranging either
+// must not change a byte of what users see.
+TEST(HelpText, EveryModeMatchesItsSavedOutput) {
+    struct Golden {
+        HelpMode mode;
+        std::string_view file;
+    };
+    constexpr Golden kGolden[] = {{HelpMode::Basic, "help_basic.txt"},
+                                  {HelpMode::Advanced, "help_advanced.txt"},
+                                  {HelpMode::Shortcuts, "help_shortcuts.txt"},
+                                  {HelpMode::Csv, "help_csv.txt"},
+                                  {HelpMode::Descriptor, "help_descriptor.txt"}};
+    for (const Golden& g : kGolden) {
+        SCOPED_TRACE(g.file);
+        std::ifstream in(std::string(KELVO_HELP_GOLDEN_DIR) + "/" + std::string(g.file),
+                         std::ios::binary);
+        ASSERT_TRUE(in) << "cannot read the saved output";
+        std::ostringstream saved;
+        saved << in.rdbuf();
+        const std::string expected = saved.str();
+        const std::string actual = ComposeHelp(g.mode, kVersionText);
+        if (actual == expected) continue;
+        const std::vector<std::string_view> want = Lines(expected);
+        const std::vector<std::string_view> got = Lines(actual);
+        std::size_t i = 0;
+        while (i < want.size() && i < got.size() && want[i] == got[i])
+            ++i;
+        ADD_FAILURE() << "first difference at line " << i + 1 << "\n  saved: ["
+                      << (i < want.size() ? want[i] : "<end>") << "]\n  now:   ["
+                      << (i < got.size() ? got[i] : "<end>") << "]";
+    }
 }
 
 TEST(HelpText, SwitchMentionRespectsNameBoundaries) {

@@ -1,17 +1,206 @@
 #include "CaptureOutput.h"
+#include "ConsoleOutput.h"
+#include "RunState.h"
+#include "Secrets.h"
 #include "SwitchTable.h"
+#include "pellixstrings.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <tuple>
 
 namespace {
+
+// The declaration strings in the order the parser has always been given them
+// (: no value, $ value required when present, no marker an optional value).
+constexpr std::string_view kDeclarationOrder =
+    ":q :q2 :d :d2 :help :? :?? :???? :sc? :csv? :sd? gui :elapsed :elapsedms :exterr :rm "
+    ":del :treedelete :treenuke :recycle :unsafe :updatenchead :cm :cont :add :kerbenc "
+    ":optenc :permissive :delegation :simple :digest :ntlm :ssl :sslignoresrvcert "
+    ":starttls :expand :policyhints $verifygc :po :import :importus :importpass1 "
+    ":importpass2 :trim :arecex :extsrvinfo :rootdse :schema :null :root :default :config "
+    ":forestdns :domaindns :legacydns :dcs :fsps :gpo :psocontainer :quotas :ldappolicy "
+    ":xrights :partitions :sitelinks :sites :subnets :exch :users :displayspecifiers :ds "
+    ":svcs :do :delobjs :delobjs+ :roles :system :fgpp :csv :vtsv :nr :pause :appver "
+    "progress :sdnoowner :sdnogroup :sdnodacl :sdnosacl :onlydacl :onlysacl :sdna "
+    ":sdkeepgeneric :pxsdenc h hh hd url p b t rename move rbmove :update port safety upto "
+    "delim mvdelim undel xdom u up rb rnpb csvdelim csvmvdelim counterstart bmod autobase e "
+    "eignore ef log :append importexclattr replacedn replacedndelim sc dotcount csvmodnull "
+    "dynamic tmpobj hackon :sdsimple :sdverbatim :sdwhatif $sd $sdni dsd stdinadd stdinrm "
+    "stdinreplace stdinsort stdinsortreverse csvfile :showdel :showdel+ :showrecycled "
+    ":getsecin $chgpwd $changepwd $setpwd csvq :encpwd";
+
+TEST(SwitchTable, DeclarationStringsKeepTheirMarkersAndOrder) {
+    std::string joined;
+    for (const std::string& decl : SwitchDeclarations())
+        joined += (joined.empty() ? "" : " ") + decl;
+    EXPECT_EQ(joined, kDeclarationOrder);
+}
 
 SwitchParser Parse(std::vector<std::string> args) {
     args.insert(args.begin(), "kelvo");
     return SwitchParser(args, SwitchDeclarations());
+}
+
+// True when `text` names the switch as "-name" and not as the start of a
+// longer switch ("-d" inside "-del").
+bool NamesSwitch(std::string_view text, std::string_view name) {
+    const std::string needle = "-" + std::string(name);
+    for (std::size_t at = text.find(needle); at != std::string_view::npos;
+         at = text.find(needle, at + 1)) {
+        const std::size_t end = at + needle.size();
+        const bool longer =
+            end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) != 0 ||
+                                  text[end] == '+' || text[end] == '?');
+        if (!longer) return true;
+    }
+    return false;
+}
+
+TEST(SwitchTable, EachSwitchIsDeclaredOnceByItsLowerCaseName) {
+    std::set<std::string> seen;
+    for (const SwitchDef& def : kSwitchTable) {
+        ASSERT_FALSE(def.name.empty());
+        const std::string lower = StrToLower(def.name);
+        EXPECT_EQ(lower, def.name) << "the parser looks switches up lower-cased";
+        EXPECT_EQ(std::string_view(":$^-/").find(def.name.front()), std::string_view::npos)
+            << def.name;
+        EXPECT_TRUE(seen.insert(lower).second) << "declared twice: " << def.name;
+        EXPECT_EQ(FindSwitch(StrToUpper(def.name)), &def) << def.name;
+    }
+    EXPECT_EQ(FindSwitch("allowdupeargs"), nullptr);
+    EXPECT_EQ(FindSwitch(""), nullptr);
+}
+
+// Each switch has a help row of its own, or is named in the row of a switch
+// that has one; rows of one block have distinct places 1..n, so the help
+// order never depends on the table order.
+TEST(SwitchTable, EverySwitchHasExactlyOneHelpRowPlace) {
+    std::map<std::tuple<int, int, int>, std::vector<std::string_view>> blocks;
+    for (const SwitchDef& def : kSwitchTable) {
+        SCOPED_TRACE(def.name);
+        if (!def.rowOf.empty()) {
+            EXPECT_TRUE(def.term.empty() && def.help.empty() && def.basicHelp.empty());
+            EXPECT_EQ(def.place.section, HelpSection::None);
+            EXPECT_EQ(def.basic.section, HelpSection::None);
+            const SwitchDef* owner = FindSwitch(def.rowOf);
+            ASSERT_NE(owner, nullptr) << "row of an undeclared switch: " << def.rowOf;
+            EXPECT_TRUE(owner->rowOf.empty()) << "rows are shared with their owner only";
+            EXPECT_TRUE(NamesSwitch(owner->term, def.name) || NamesSwitch(owner->help, def.name))
+                << "the row of -" << owner->name << " does not name it";
+            continue;
+        }
+        EXPECT_FALSE(def.term.empty());
+        EXPECT_FALSE(def.help.empty());
+        EXPECT_NE(def.place.section, HelpSection::None);
+        EXPECT_TRUE(NamesSwitch(def.term, def.name) || NamesSwitch(def.help, def.name));
+        const int section = static_cast<int>(def.place.section);
+        blocks[{0, section, static_cast<int>(def.place.block)}].push_back(def.name);
+        EXPECT_GE(def.place.rank, 1);
+        if (def.basic.section != HelpSection::None) {
+            EXPECT_EQ(def.basic.block, HelpBlock::Main);
+            blocks[{1, static_cast<int>(def.basic.section), 0}].push_back(def.name);
+        } else {
+            EXPECT_TRUE(def.basicHelp.empty()) << "-help text for a row -help does not show";
+        }
+    }
+    // Ranks of one block are exactly 1..n.
+    for (const auto& [key, names] : blocks) {
+        std::set<int> ranks;
+        for (std::string_view name : names) {
+            const SwitchDef* def = FindSwitch(name);
+            ranks.insert(std::get<0>(key) == 0 ? def->place.rank : def->basic.rank);
+        }
+        EXPECT_EQ(ranks.size(), names.size()) << "two rows share a place";
+        EXPECT_EQ(*ranks.rbegin(), static_cast<int>(names.size())) << "gap in the ranks";
+    }
+}
+
+TEST(SwitchTable, PasswordSwitchesAreSecretAndTakeValues) {
+    for (std::string_view name : {sw::up, sw::chgpwd, sw::changepwd, sw::setpwd}) {
+        EXPECT_TRUE(FindSwitch(name)->secret) << name;
+        EXPECT_TRUE(IsSecretSwitch(StrToUpper(name))) << name;
+    }
+    for (const SwitchDef& def : kSwitchTable) {
+        EXPECT_EQ(IsSecretSwitch(def.name), def.secret) << def.name;
+        if (def.secret) {
+            EXPECT_NE(def.kind, ValueKind::None) << def.name;
+        }
+    }
+    EXPECT_FALSE(IsSecretSwitch(sw::u));
+    EXPECT_FALSE(IsSecretSwitch("nosuchswitch"));
+}
+
+TEST(SwitchTable, SelectedSwitchesHideSecretValues) {
+    auto p = Parse(
+        {"-u", "admin", "-up", "Pa55word", "-setpwd", "N3wSecret", "-b", "cn=x", "-q", "info::x"});
+    const std::string text = SelectedText(p, "DEBUG:");
+    EXPECT_NE(text.find("DEBUG:    -u admin\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("DEBUG:    -up ********\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("DEBUG:    -setpwd ********\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("DEBUG:    -q \n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Pa55word"), std::string::npos);
+    EXPECT_EQ(text.find("N3wSecret"), std::string::npos);
+}
+
+// The default a help line states is the one the run settings start with, and
+// each stated default is in the switch's help line.
+TEST(SwitchTable, DefaultsMatchRunSettingsAndHelp) {
+    const RunSettings fresh;
+    const std::pair<std::string_view, std::string> kSettingDefaults[] = {
+        {sw::t, std::to_string(fresh.timeout)},
+        {sw::safety, std::to_string(fresh.safety)},
+        {sw::dotcount, std::to_string(fresh.dotInterval)},
+        {sw::counterstart, std::to_string(fresh.counterStart)},
+        {sw::delim, fresh.attrDelim},
+        {sw::mvdelim, fresh.valueDelim},
+        {sw::log, fresh.logFile},
+        {sw::progress, std::string(1, fresh.progressChar)},
+        {sw::e, std::string(kSharedEnvPrefix)},
+        {sw::ef, std::string(kDefaultEfFile)},
+    };
+    for (const auto& [name, value] : kSettingDefaults)
+        EXPECT_EQ(FindSwitch(name)->defaultText, value) << name;
+    for (const SwitchDef& def : kSwitchTable) {
+        if (def.defaultText.empty()) continue;
+        const std::size_t at = def.help.find("default");
+        ASSERT_NE(at, std::string_view::npos) << def.name;
+        EXPECT_NE(def.help.find(def.defaultText, at), std::string_view::npos) << def.name;
+    }
+}
+
+TEST(ApplySwitchSettings, TurnsOnWhatTheSwitchesSetAndNothingElse) {
+    RunSettings s;
+    ApplySwitchSettings(Parse({"-sslignoresrvcert", "-optenc", "-showrecycled", "-treenuke",
+                               "-cont", "-cm", "-b", "cn=x"}),
+                        s);
+    EXPECT_TRUE(s.ssl && s.ignoreCert);
+    EXPECT_TRUE(s.kerbEnc);
+    EXPECT_TRUE(s.showDeleted && s.showRecycled);
+    EXPECT_TRUE(s.treeDelete && s.treeNuke);
+    EXPECT_TRUE(s.cont && s.clearMembers);
+    EXPECT_FALSE(s.simple || s.digest || s.ntlm || s.startTls || s.recycle || s.expand || s.csv ||
+                 s.delegation || s.elapsed || s.elapsedMs || s.hackon);
+
+    RunSettings t;
+    ApplySwitchSettings(Parse({"-showdel", "-csvfile", "in.csv", "-kerbenc", "-treedelete"}), t);
+    EXPECT_TRUE(t.showDeleted && t.csv && t.kerbEnc && t.treeDelete);
+    EXPECT_FALSE(t.showRecycled || t.treeNuke || t.ssl);
+}
+
+TEST(ApplySwitchSettings, NeverTurnsASettingOff) {
+    RunSettings s;
+    s.ssl = true; // from an ldaps:// URL
+    s.delegation = true;
+    ApplySwitchSettings(Parse({"-b", "cn=x"}), s);
+    EXPECT_TRUE(s.ssl);
+    EXPECT_TRUE(s.delegation);
 }
 
 TEST(ReadEnv, PrefixMatchKeepsValueCaseAndNeverOverrides) {
