@@ -396,8 +396,8 @@ Step Run::UrlAndBases() {
 Step Run::Conversions() {
     auto has = [&](std::string_view n) { return parser_.IsSwitch(n); };
     auto val = [&](std::string_view n) { return parser_.GetValue(n); };
-    s_.elapsed = has(sw::elapsed);
-    s_.elapsedMs = has(sw::elapsedms);
+    // Plain on/off settings come straight from the switch table.
+    ApplySwitchSettings(parser_, s_);
     if (has(sw::t)) s_.timeout = ToSigned(val(sw::t));
     if (s_.timeout <= 0) s_.timeout = 120;
     if (has(sw::safety)) s_.safety = ToUnsigned(val(sw::safety));
@@ -406,25 +406,10 @@ Step Run::Conversions() {
         s_.safety = std::max(s_.safety, s_.upto);
     }
     if (has(sw::unsafe)) s_.safety = 0xFFFFFFFFu;
-    s_.clearMembers = has(sw::cm);
     if (has(sw::p)) s_.port = ToSigned(val(sw::p));
-    s_.permissive = has(sw::permissive);
-    s_.cont = has(sw::cont);
-    s_.treeDelete = has(sw::treedelete) || has(sw::treenuke);
-    s_.recycle = has(sw::recycle);
-    s_.treeNuke = has(sw::treenuke);
-    s_.delegation = has(sw::delegation);
-    s_.noReferrals = has(sw::nr);
-    s_.simple = has(sw::simple);
-    s_.digest = has(sw::digest);
     if (s_.simple && s_.digest)
         return UsageFailureAfterBlank(
             "\n" + ErrorBlockText({"-simple/-digest cannot be used with each other."}));
-    s_.ntlm = has(sw::ntlm);
-    s_.ssl = s_.ssl || has(sw::ssl) || has(sw::sslignoresrvcert);
-    s_.startTls = has(sw::starttls);
-    s_.ignoreCert = has(sw::sslignoresrvcert);
-    s_.expand = has(sw::expand);
     if (has(sw::csvmodnull)) {
         std::string v = StrToLower(val(sw::csvmodnull));
         if (v == "ignore")
@@ -435,10 +420,6 @@ Step Run::Conversions() {
             return UsageFailure(ErrorBlockText(
                 {"Bad value specified for -csvmodnull. Use clear or ignore."}, ErrorFrame::Spaced));
     }
-    s_.showDeleted = has(sw::showdel) || has(sw::showdel_plus) || has(sw::showrecycled);
-    s_.showRecycled = has(sw::showdel_plus) || has(sw::showrecycled);
-    s_.arecEx = has(sw::arecex);
-    s_.policyHints = has(sw::policyhints);
     s_.verifyGC = val(sw::verifygc);
     if (has(sw::dotcount) && ToUnsigned(val(sw::dotcount)) != 0)
         s_.dotInterval = ToUnsigned(val(sw::dotcount));
@@ -453,11 +434,7 @@ Step Run::Conversions() {
                 {"FQDN of destination DC must be specified with -xdom."}, ErrorFrame::Spaced));
         s_.delegation = true;
     }
-    if (has(sw::csvfile)) {
-        s_.csvFile = val(sw::csvfile);
-        s_.csv = true;
-    }
-    if (has(sw::csv)) s_.csv = true;
+    s_.csvFile = val(sw::csvfile);
     s_.csvDelim = parser_.GetValueUnescaped(sw::csvdelim);
     s_.csvMvDelim = parser_.GetValueUnescaped(sw::csvmvdelim);
     s_.csvQuote = parser_.GetValueUnescaped(sw::csvq);
@@ -466,8 +443,6 @@ Step Run::Conversions() {
     if (has(sw::counterstart) && ToSigned(val(sw::counterstart)) != 0)
         s_.counterStart = ToSigned(val(sw::counterstart));
     s_.rnpb = val(sw::rnpb);
-    s_.kerbEnc = has(sw::kerbenc) || has(sw::optenc);
-    s_.hackon = has(sw::hackon);
     return std::nullopt;
 }
 
