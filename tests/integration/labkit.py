@@ -132,6 +132,11 @@ class Lab:
         return env
 
     def kelvo(self, *args, stdin=None, bind="default", env=None, cwd=None):
+        rc, out, _ = self.kelvo_streams(*args, stdin=stdin, bind=bind, env=env, cwd=cwd)
+        return rc, out
+
+    def kelvo_streams(self, *args, stdin=None, bind="default", env=None, cwd=None):
+        """Like kelvo(), with standard error as a third value."""
         cmd = [os.environ["KELVO_BIN"]] + self.connect_args(bind) + list(args)
         proc = subprocess.run(cmd, input=(stdin or "").encode(), capture_output=True,
                               env=self.kelvo_env(env), timeout=TIMEOUT, cwd=cwd)
@@ -140,7 +145,7 @@ class Lab:
         for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
             if marker in err:
                 raise AssertionError(f"sanitizer report from {cmd[1:]}:\n{err}")
-        return proc.returncode, out
+        return proc.returncode, out, err
 
 
 def samba():

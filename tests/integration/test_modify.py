@@ -32,6 +32,37 @@ class ModifyOnActiveDirectory(labkit.LabTest):
         self.assertNotIn("description", got)
         self.assertEqual(sorted(got["othertelephone"]), ["7", "8"])
 
+    def test_replace_all_values_of_an_empty_attribute(self):
+        # url has no value yet: a replace of all values needs no -permissive.
+        self.assertRun(self.lab.kelvo("-b", self.dn, "url:+-:http://a;http://b"))
+        self.assertEqual(sorted(self.lab.read(self.dn, "url")["url"]), ["http://a", "http://b"])
+        self.assertRun(self.lab.kelvo("-b", self.dn, "url:+-:http://c"))
+        self.assertEqual(self.lab.read(self.dn, "url")["url"], ["http://c"])
+
+    def test_refused_input_lines_fail_the_run(self):
+        # The valid DN is still changed; the refused line fails the run.
+        rc, out = self.lab.kelvo("description::partly", stdin=f"not a dn\n{self.dn}\n")
+        self.assertEqual(rc, 34, out)  # invalid DN syntax
+        self.assertIn("ERROR: BAD DN Format (not a dn)", out)
+        self.assertIn("The command did not complete successfully.", out)
+        self.assertEqual(self.lab.read(self.dn, "description")["description"], ["partly"])
+
+    def test_quiet_runs_show_failures_on_standard_error(self):
+        missing = f"cn=missing,{self.ou}"
+        stdin = f"{missing}\n{self.dn}\n{missing}x\n"
+        rc, out, err = self.lab.kelvo_streams("-q2", "-cont", "description::quiet", stdin=stdin)
+        self.assertEqual(rc, 32, out + err)
+        # One DN line per object on standard output, each ending its line.
+        self.assertEqual(out.splitlines(), [f"   DN: {missing}...", f"   DN: {self.dn}...",
+                                            f"   DN: {missing}x..."])
+        self.assertIn(f"   DN: {missing}...: [", err)
+        self.assertIn("Error 0x20 (32)", err)
+        self.assertEqual(err.count("Error 0x20 (32)"), 2, err)
+        rc, out, err = self.lab.kelvo_streams("-q", "description::quiet", stdin=stdin)
+        self.assertEqual(rc, 32)
+        self.assertNotIn("DN:", out)
+        self.assertIn(f"   DN: {missing}...: [", err)
+
     def test_failure_line_and_exit_status(self):
         rc, out = self.lab.kelvo("-b", self.dn, "otherTelephone:-:nosuchvalue")
         self.assertEqual(rc, 16, out)  # no such attribute (value)

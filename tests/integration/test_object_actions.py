@@ -102,9 +102,20 @@ class ObjectActionsOnActiveDirectory(labkit.LabTest):
         self.assertRun(self.lab.kelvo("-b", child, "-rm"))
         self.assertRun(self.lab.kelvo("-b", parent, "-rm"))
         deleted = self.find_deleted("orphan")
-        out = self.assertRun(self.lab.kelvo("-b", deleted, "-undel"))
+        # A skipped object is a failed object: it stops the run without
+        # -cont, and the run does not report success.
+        out = self.assertRun(self.lab.kelvo("-b", deleted, "-undel"), code=32)
         self.assertIn("ERROR: cn=Deleted Objects in Last Known Parent, must specify new parent, "
                       "skipping...", out)
+        self.assertIn("The command did not complete successfully.", out)
+        self.assertNotIn("completed successfully", out.replace("did not complete", ""))
+        # With -cont the next object is still restored.
+        other = self.contact("keeper")
+        self.assertRun(self.lab.kelvo("-b", other, "-rm"))
+        kept = self.find_deleted("keeper")
+        out = self.assertRun(self.lab.kelvo("-undel", "-cont", stdin=f"{deleted}\n{kept}\n"),
+                             code=32)
+        self.assertTrue(self.lab.exists(other), out)
 
     def test_cont_over_a_mixed_list(self):
         a = self.contact("mixa")
