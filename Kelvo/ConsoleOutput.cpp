@@ -2,6 +2,7 @@
 
 #include "DSTime.h"
 #include "Diag.h"
+#include "ExitCodes.h"
 #include "Platform.h"
 #include "RunState.h"
 #include "Secrets.h"
@@ -43,7 +44,7 @@ int Usage(HelpMode mode, bool toFile, const std::string& usageFile) {
     std::string text = ComposeHelp(mode, kVersionText);
     if (!toFile) {
         diag::Out(text);
-        return 1;
+        return exitcode::kUsage;
     }
     std::string name = usageFile.empty() ? DefaultUsageFileName() : usageFile;
     std::remove(name.c_str());
@@ -53,7 +54,7 @@ int Usage(HelpMode mode, bool toFile, const std::string& usageFile) {
         diag::Out("ERR: Couldn't open output help file - " + name + "\n");
         diag::Out(kDidNotComplete);
         Pause();
-        return 1;
+        return exitcode::kUsage;
     }
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
@@ -71,12 +72,7 @@ int Usage(HelpMode mode, bool toFile, const std::string& usageFile) {
         posix_spawn(&pid, opener.c_str(), &actions, nullptr, args, environ);
         posix_spawn_file_actions_destroy(&actions);
     }
-    return 1;
-}
-
-int UsageHint() {
-    diag::Out(kUsageHint);
-    return 1;
+    return exitcode::kUsage;
 }
 
 std::string ErrorBlockText(std::initializer_list<std::string_view> lines, ErrorFrame frame) {

@@ -24,9 +24,6 @@ int Usage(HelpMode mode, bool toFile, const std::string& usageFile);
 // Name of the usage file for an empty -gui value.
 std::string DefaultUsageFileName();
 
-// Prints the short usage hint; returns the exit code 1.
-int UsageHint();
-
 // Prints a framed error message (see ErrorBlockText).
 void ErrorBlock(std::initializer_list<std::string_view> lines, ErrorFrame frame = ErrorFrame::Bare);
 

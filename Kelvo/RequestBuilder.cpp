@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+static_assert(exitcode::kDnSplit == kExitDnExplodeFailure);
+
 namespace {
 
 Note Log(std::string text) {

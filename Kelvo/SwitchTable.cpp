@@ -1,6 +1,7 @@
 #include "SwitchTable.h"
 
 #include "Diag.h"
+#include "ExitCodes.h"
 #include "Platform.h"
 #include "RunState.h"
 #include "Secrets.h"
@@ -126,7 +127,7 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
         if (!required) return 0;
         diag::Out("ERR: Couldn't open file - " + fileName + "\n");
         diag::Out(kDidNotComplete);
-        return -1;
+        return exitcode::kFatal;
     }
     std::vector<std::string> lines;
     std::string buffer(kLineBufferSize + 1, '\0');
