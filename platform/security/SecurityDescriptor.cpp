@@ -140,11 +140,14 @@ SecurityStatus DecodeAcl(std::span<const std::uint8_t> bytes, std::size_t offset
     return kSecuritySuccess;
 }
 
-SecurityStatus DecodeOptionalSid(std::span<const std::uint8_t> bytes, std::size_t offset,
+// The parts are found through the offsets in the header at `field`; an
+// offset that points outside the descriptor is reported at its field.
+SecurityStatus DecodeOptionalSid(std::span<const std::uint8_t> bytes, std::size_t field,
                                  std::optional<Sid>& sid) {
     sid.reset();
+    const std::size_t offset = Get32(bytes, field);
     if (offset == 0) return kSecuritySuccess;
-    if (offset < kHeaderSize || offset >= bytes.size()) return {kErrorInvalidSecurityDescr, offset};
+    if (offset < kHeaderSize || offset >= bytes.size()) return {kErrorInvalidSecurityDescr, field};
     Sid value;
     if (auto st = DecodeSid(bytes.subspan(offset), value); !st.ok())
         return {kErrorInvalidSid, offset};
@@ -152,11 +155,12 @@ SecurityStatus DecodeOptionalSid(std::span<const std::uint8_t> bytes, std::size_
     return kSecuritySuccess;
 }
 
-SecurityStatus DecodeOptionalAcl(std::span<const std::uint8_t> bytes, std::size_t offset,
+SecurityStatus DecodeOptionalAcl(std::span<const std::uint8_t> bytes, std::size_t field,
                                  bool present, std::optional<Acl>& acl) {
     acl.reset();
+    const std::size_t offset = Get32(bytes, field);
     if (!present || offset == 0) return kSecuritySuccess; // absent or null
-    if (offset < kHeaderSize || offset >= bytes.size()) return {kErrorInvalidSecurityDescr, offset};
+    if (offset < kHeaderSize || offset >= bytes.size()) return {kErrorInvalidSecurityDescr, field};
     Acl value;
     if (auto st = DecodeAcl(bytes, offset, value); !st.ok()) return st;
     acl = std::move(value);
@@ -203,14 +207,12 @@ SecurityStatus DecodeSecurityDescriptor(std::span<const std::uint8_t> bytes,
     SecurityDescriptor result;
     result.control = Get16(bytes, 2);
     if (!(result.control & kSeSelfRelative)) return {kErrorInvalidSecurityDescr, 2};
-    if (auto st = DecodeOptionalSid(bytes, Get32(bytes, 4), result.owner); !st.ok()) return st;
-    if (auto st = DecodeOptionalSid(bytes, Get32(bytes, 8), result.group); !st.ok()) return st;
-    if (auto st = DecodeOptionalAcl(bytes, Get32(bytes, 12), result.control & kSeSaclPresent,
-                                    result.sacl);
+    if (auto st = DecodeOptionalSid(bytes, 4, result.owner); !st.ok()) return st;
+    if (auto st = DecodeOptionalSid(bytes, 8, result.group); !st.ok()) return st;
+    if (auto st = DecodeOptionalAcl(bytes, 12, result.control & kSeSaclPresent, result.sacl);
         !st.ok())
         return st;
-    if (auto st = DecodeOptionalAcl(bytes, Get32(bytes, 16), result.control & kSeDaclPresent,
-                                    result.dacl);
+    if (auto st = DecodeOptionalAcl(bytes, 16, result.control & kSeDaclPresent, result.dacl);
         !st.ok())
         return st;
     sd = std::move(result);

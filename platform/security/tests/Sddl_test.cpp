@@ -310,3 +310,22 @@ TEST(SddlTables, EveryRightReadsAsItsValue) {
 }
 
 } // namespace
+
+namespace {
+
+// Every prefix of a valid text is either a valid text itself or refused at an
+// offset inside it.
+TEST(Sddl, EveryPrefixIsReadOrRefusedInside) {
+    const std::string text = "O:S-1-5-21-1-2-3-500G:DUD:PAI(OA;CIIO;RPWP;bf967a86-0de6-11d0-a285-"
+                             "00aa003049e2;;PS)(A;;0x1200a9;;;WD)S:AR(AU;SAFA;GA;;;S-1-1-0)";
+    for (std::size_t len = 0; len <= text.size(); ++len) {
+        const std::string prefix = text.substr(0, len);
+        SecurityDescriptor sd;
+        const SecurityStatus st = ParseSddl(prefix, Domain(), sd);
+        if (!st.ok()) {
+            EXPECT_LE(st.offset, len) << prefix;
+        }
+    }
+}
+
+} // namespace

@@ -124,7 +124,7 @@ TEST(SecurityDescriptor, DecodeNamesTheFaultAndWhere) {
          "00000000",
          kErrorInvalidSecurityDescr, 2},
         {"owner past the end", "0100008030000000000000000000000000000000",
-         kErrorInvalidSecurityDescr, 0x30},
+         kErrorInvalidSecurityDescr, 4},
         {"owner inside the header", "0100008004000000000000000000000000000000",
          kErrorInvalidSecurityDescr, 4},
         {"owner not a SID",
@@ -202,6 +202,43 @@ TEST(SecurityDescriptor, ReadsPartsInAnyOrderAndIgnoresOffsetsOfAbsentAcls) {
     EXPECT_EQ(FormatSid(*sd.owner), "S-1-5-18");
     EXPECT_EQ(FormatSid(sd.dacl->aces.at(0).sid), "S-1-5-32-544");
     EXPECT_FALSE(sd.sacl.has_value());
+}
+
+} // namespace
+
+namespace {
+
+// Every truncation and every one-byte change of a descriptor with all parts
+// must be either read or refused, never read past its end (the sanitizer
+// build watches the reads).
+TEST(SecurityDescriptor, DamagedBytesAreReadOrRefusedWithinBounds) {
+    SecurityDescriptor sd;
+    sd.owner = MakeSid("S-1-5-32-544");
+    sd.group = MakeSid("S-1-5-21-1-2-3-513");
+    sd.dacl = Acl{kAclRevisionDs,
+                  {{kAceTypeAccessAllowedObject, 2, 0x30, kGuidA, kGuidB, MakeSid("S-1-1-0")},
+                   {kAceTypeAccessDenied, 0, 0x20, {}, {}, MakeSid("S-1-5-18")}}};
+    sd.sacl = Acl{kAclRevisionDs,
+                  {{kAceTypeSystemAuditObject, 0x40, 0x20, {}, kGuidA, MakeSid("S-1-1-0")}}};
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(EncodeSecurityDescriptor(sd, bytes).ok());
+
+    for (std::size_t len = 0; len < bytes.size(); ++len) {
+        // Copied so that the sanitizer sees the shorter buffer's end.
+        const std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + len);
+        SecurityDescriptor out;
+        EXPECT_FALSE(DecodeSecurityDescriptor(cut, out).ok()) << len;
+    }
+    for (std::size_t at = 0; at < bytes.size(); ++at)
+        for (std::uint8_t value : {0x00, 0x01, 0x04, 0x0f, 0x10, 0x7f, 0x80, 0xff}) {
+            auto damaged = bytes;
+            damaged[at] = value;
+            SecurityDescriptor out;
+            const SecurityStatus st = DecodeSecurityDescriptor(damaged, out);
+            if (!st.ok()) {
+                EXPECT_LE(st.offset, damaged.size()) << at;
+            }
+        }
 }
 
 } // namespace
