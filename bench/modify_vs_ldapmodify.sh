@@ -5,7 +5,11 @@
 # equivalent LDIF (ldapmodify).  Both run twice, alternating, and the better
 # run of each counts.
 #
-#   bench/modify_vs_ldapmodify.sh [BINARY] [COUNT]
+#   bench/modify_vs_ldapmodify.sh [BINARY] [COUNT] [BASELINE]
+#
+# With BASELINE (another kelvo binary, such as a build of an earlier commit)
+# that binary does the same work in the same runs, and its client CPU per
+# object is reported next to BINARY's.
 #
 # Reports the ratio of wall times (target <= 1.05) and Kelvo's client CPU per
 # object (target < 50 microseconds).  Starts its own lab on 127.0.0.41 and
@@ -14,6 +18,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(realpath "${1:-$here/../build/kelvo}")
 count=${2:-5000}
+baseline=${3:+$(realpath "$3")}
 work=$(mktemp -d)
 lab=$work/lab
 cleanup() {
@@ -39,7 +44,7 @@ with open(f"{work}/add.ldif", "w") as f:
 with open(f"{work}/dns.txt", "w") as f:
     for i in range(n):
         f.write(f"CN=b{i:05d},{ou}\n")
-for run in ("1", "2"):
+for run in ("1", "2", "3"):
     with open(f"{work}/modify{run}.ldif", "w") as f:
         for i in range(n):
             f.write(f"dn: CN=b{i:05d},{ou}\nchangetype: modify\nreplace: description\n"
@@ -55,18 +60,24 @@ measure() { # wall user sys
     }
     tail -n 1 "$work/t"
 }
-kelvo_run() {
-    measure sh -c "'$bin' -unsafe -h '$LAB_HOST' -ssl -simple -u '$LAB_ADMIN_UPN' \
+kelvo_run() { # run [binary]
+    measure sh -c "'${2:-$bin}' -unsafe -h '$LAB_HOST' -ssl -simple -u '$LAB_ADMIN_UPN' \
         -up '$LAB_PASSWORD' description::'kelvo $1' < '$work/dns.txt'"
 }
 ldapmodify_run() {
     measure ldapmodify -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/modify$1.ldif"
 }
 
-best_k=""; best_l=""
-for run in 1 2; do
+best_k=""; best_l=""; base_cpu=""; kelvo_cpu=""
+for run in 1 2 3; do
     k=$(kelvo_run "$run"); l=$(ldapmodify_run "$run")
     echo "run $run: kelvo wall/user/sys $k   ldapmodify $l"
+    kelvo_cpu="$kelvo_cpu $(awk '{print $2 + $3}' <<<"$k")"
+    if [ -n "$baseline" ]; then
+        b=$(kelvo_run "base$run" "$baseline")
+        echo "run $run: baseline wall/user/sys $b"
+        base_cpu="$base_cpu $(awk '{print $2 + $3}' <<<"$b")"
+    fi
     best_k=$(printf '%s\n%s\n' "$best_k" "$k" | sed '/^$/d' | sort -n | head -1)
     best_l=$(printf '%s\n%s\n' "$best_l" "$l" | sed '/^$/d' | sort -n | head -1)
 done
@@ -79,3 +90,15 @@ awk -v n="$count" -v kw="$kw" -v ku="$ku" -v ks="$ks" -v lw="$lw" -v lu="$lu" -v
     printf "wall-time ratio:         %.3f (target <= 1.05)\n", kw / lw
     printf "kelvo CPU per object:    %.1f us (target < 50)\n", (ku + ks) * 1e6 / n
 }'
+if [ -n "$baseline" ]; then
+    awk -v n="$count" -v mine="$kelvo_cpu" -v base="$base_cpu" '
+    function best(list,   v, c, b, i) {
+        c = split(list, v, " "); b = v[1]
+        for (i = 2; i <= c; i++) if (v[i] < b) b = v[i]
+        return b
+    }
+    BEGIN {
+        printf "kelvo CPU per object:    %.1f us (best of runs)\n", best(mine) * 1e6 / n
+        printf "baseline CPU per object: %.1f us (best of runs)\n", best(base) * 1e6 / n
+    }'
+fi
