@@ -4,6 +4,7 @@
 //   T: "OK <hex> <sddl printed from hex> <hex of that sddl>" or "ERR <code> <offset>"
 //   B: "OK <sddl>" or "ERR <code> <offset>"
 #include "Sddl.h"
+#include "TestHex.h"
 
 #include <cstdio>
 #include <iostream>
@@ -12,16 +13,6 @@
 using namespace platform::security;
 
 namespace {
-
-std::string ToHex(const std::vector<std::uint8_t>& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
-}
 
 bool FromHex(std::string_view hex, std::vector<std::uint8_t>& bytes) {
     if (hex.size() % 2) return false;
@@ -53,7 +44,7 @@ std::string FromText(std::string_view text, const SddlDomain& domain) {
                                                                       domain, again);
         !st.ok())
         return "REPARSE" + Error(st);
-    return "OK " + ToHex(bytes) + " " + printed + " " + ToHex(again);
+    return "OK " + security_test::Hex(bytes) + " " + printed + " " + security_test::Hex(again);
 }
 
 std::string FromBinary(std::string_view hex, const SddlDomain& domain) {
