@@ -174,7 +174,8 @@ TEST(HelpText, NoHelpRowNamesAnUndeclaredSwitch) {
     for (HelpMode mode : kAllModes) {
         SCOPED_TRACE(static_cast<int>(mode));
         std::size_t rows = 0;
-        for (std::string_view line : Lines(ComposeHelp(mode, kVersion))) {
+        const std::string text = ComposeHelp(mode, kVersion); // the lines point into it
+        for (std::string_view line : Lines(text)) {
             for (const std::string& name : RowSwitches(line)) {
                 ++rows;
                 EXPECT_NE(FindSwitch(name), nullptr) << "[" << line << "]";
