@@ -3,6 +3,7 @@
 #include "DSTime.h"
 #include "Diag.h"
 #include "ExitCodes.h"
+#include "Files.h"
 #include "Platform.h"
 #include "RunState.h"
 #include "Secrets.h"
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -47,17 +49,19 @@ int Usage(HelpMode mode, bool toFile, const std::string& usageFile) {
         return exitcode::kUsage;
     }
     std::string name = usageFile.empty() ? DefaultUsageFileName() : usageFile;
-    std::remove(name.c_str());
     diag::Out("Creating usage output file - " + name + "\n");
-    std::FILE* f = std::fopen(name.c_str(), "w");
-    if (!f) {
-        diag::Out("ERR: Couldn't open output help file - " + name + "\n");
+    // Replaced in place: a private regular file, never one reached through a
+    // link.
+    platform::OpenedFile opened = platform::OpenPrivateFile(name, false);
+    const bool written =
+        opened.file && platform::WriteAll(opened.file.get(), text.data(), text.size());
+    if (!written || !opened.file.Close()) {
+        const std::string why = opened.reason.empty() ? std::strerror(errno) : opened.reason;
+        diag::Out("ERR: Couldn't open output help file - " + name + " (" + why + ")\n");
         diag::Out(kDidNotComplete);
         Pause();
         return exitcode::kUsage;
     }
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
     // Hand the file to the desktop's viewer when there is a desktop session.
     const bool desktop = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
     if (desktop && access("/usr/bin/xdg-open", X_OK) == 0) {
@@ -138,29 +142,47 @@ void Pause() {
 
 bool LogWriter::Open(const std::string& name, bool append) {
     Close();
-    // Logs hold directory data: keep them private to the user.
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0600);
-    if (fd >= 0) {
-        ::close(fd);
-        file_.open(name, append ? std::ios::app : std::ios::trunc);
+    // Logs hold directory data: a private regular file, never reached
+    // through a link.
+    platform::OpenedFile opened = platform::OpenPrivateFile(name, append);
+    if (!opened.file) {
+        error_ = opened.reason;
+        return false;
     }
-    open_ = fd >= 0 && file_.is_open();
-    if (open_) {
-        WriteLine("<SOR>");
-        WriteLine("Log started at: " + CurrentLocalTimeText());
-    }
-    return open_;
+    file_ = std::move(opened.file);
+    name_ = name;
+    open_ = true;
+    failed_ = false;
+    error_.clear();
+    WriteLine("<SOR>");
+    WriteLine("Log started at: " + CurrentLocalTimeText());
+    return true;
 }
 
 void LogWriter::WriteLine(std::string_view text) {
     if (!open_) return;
-    file_ << text << '\n';
+    buffer_.append(text);
+    buffer_.push_back('\n');
+    if (buffer_.size() >= kFlushAt) Flush();
+}
+
+void LogWriter::Flush() {
+    if (!open_ || buffer_.empty()) return;
+    if (!failed_ && !platform::WriteAll(file_.get(), buffer_.data(), buffer_.size())) {
+        failed_ = true;
+        error_ = std::strerror(errno);
+    }
+    buffer_.clear();
 }
 
 void LogWriter::Close() {
     if (!open_) return;
     WriteLine("<EOR>");
-    file_.close();
+    Flush();
+    if (!file_.Close() && !failed_) {
+        failed_ = true;
+        error_ = std::strerror(errno);
+    }
     open_ = false;
 }
 

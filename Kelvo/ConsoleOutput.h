@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Failure.h"
+#include "Files.h"
 #include "HelpText.h"
 #include "SwitchParser.h"
 
@@ -38,17 +39,30 @@ std::string SelectedText(const SwitchParser& parser, std::string_view prefix);
 void Pause();
 
 // The log file.  Lines are written as given, each followed by a line end.
+// The file is private (mode 0600), a regular file reached without a link; a
+// failed write is remembered so the run can report it.
 class LogWriter {
   public:
+    // False, with the reason in Error(), when the file cannot be used.
     bool Open(const std::string& name, bool append);
     bool IsOpen() const { return open_; }
     void WriteLine(std::string_view text);
+    void Flush();
     void Close();
+    // True when a line could not be written; Error() says why.
+    bool Failed() const { return failed_; }
+    const std::string& Error() const { return error_; }
+    const std::string& Name() const { return name_; }
     ~LogWriter() { Close(); }
 
   private:
-    std::ofstream file_;
+    static constexpr std::size_t kFlushAt = 64 * 1024;
+    platform::FileHandle file_;
+    std::string buffer_;
+    std::string name_;
+    std::string error_;
     bool open_ = false;
+    bool failed_ = false;
 };
 LogWriter& Log();
 // Writes a line when the log is open.

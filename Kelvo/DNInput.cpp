@@ -12,39 +12,6 @@
 #include <cstring>
 #include <memory>
 
-LineReader::LineReader(std::FILE* f) : f_(f) {}
-
-int LineReader::Peek() {
-    if (!f_) return EOF;
-    int c = std::fgetc(f_);
-    if (c != EOF) std::ungetc(c, f_);
-    return c;
-}
-
-void LineReader::Release() {
-    buffer_.clear();
-    buffer_.shrink_to_fit();
-}
-
-bool LineReader::Next(std::string& line, bool& overlong) {
-    overlong = false;
-    if (!f_) return false;
-    if (buffer_.empty()) buffer_.resize(kLineBufferSize + 1);
-    if (!std::fgets(buffer_.data(), static_cast<int>(buffer_.size()), f_)) return false;
-    std::size_t len = std::strlen(buffer_.data());
-    if (len == buffer_.size() - 1 && buffer_[len - 1] != '\n') {
-        // Too long for the buffer: drop the rest of this line too.
-        int c;
-        while ((c = std::fgetc(f_)) != EOF && c != '\n') {
-        }
-        overlong = true;
-        line.clear();
-        return true;
-    }
-    line.assign(buffer_.data(), len);
-    return true;
-}
-
 namespace {
 
 constexpr std::string_view kGuidChars = "\"-ABCDEFabcdef0123456789";
@@ -206,19 +173,23 @@ void ReadHintLine(SwitchParser& parser, LineReader& in, TargetInput& input) {
     if (in.Peek() != '~') return;
     diag::DebugOut("DEBUG: WE MAY BE IN HINT MODE\n");
     std::string line;
-    bool overlong = false;
-    if (!in.Next(line, overlong)) return;
+    LineFlaw flaw = LineFlaw::None;
+    if (!in.Next(line, flaw)) return;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.pop_back();
-    if (line.size() > 512) line.resize(512);
-    if (line.find("~~~X") == std::string::npos) {
-        diag::DebugOut("DEBUG: NOT HINT MODE\n");
+    // Only a first line that starts with the separator is a hint line; the
+    // text of an object's name can never be one.
+    if (flaw != LineFlaw::None || !line.starts_with(kHintSeparator)) {
         input.pendingFirstLine = line;
+        input.pendingFlaw = flaw;
+        input.pendingLine = in.LineNumber();
+        diag::DebugOut("DEBUG: NOT HINT MODE\n");
         return;
     }
+    if (line.size() > 512) line.resize(512);
     diag::DebugOut("DEBUG: DEFINITELY HINT MODE\n");
     TokenVector tokens;
-    GetTokens(line, "~~~X~~~", tokens);
+    GetTokens(line, std::string(kHintSeparator), tokens);
     static constexpr std::string_view kHintSwitches[] = {sw::h,      sw::p,  sw::u,   sw::up,
                                                          sw::simple, sw::hh, sw::url, sw::ssl};
     for (std::size_t i = 1; i <= 8 && i < tokens.size(); ++i) {
@@ -280,42 +251,74 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
     TargetList collected;
     bool headerSeen = false;
     bool firstLine = true;
+    bool headOfInput = true; // no line with content seen yet
     std::uint64_t lineCount = 0;
     std::string line;
     const bool replaceDN = parser.IsSwitch(sw::replacedn);
+    // A line that cannot be taken as it is: reported with its number, and a
+    // failed object of the run.
+    auto refuse = [&](std::uint64_t number, const std::string& why) {
+        diag::Out("ERROR: Input line " + std::to_string(number) + " " + why + ", skipped.\n");
+        ++input.rejected;
+    };
     for (;;) {
-        bool overlong = false;
+        LineFlaw flaw = LineFlaw::None;
         bool fromPending = false;
+        std::uint64_t lineNo = 0;
         if (!input.pendingFirstLine.empty()) {
             line = input.pendingFirstLine;
+            flaw = input.pendingFlaw;
+            lineNo = input.pendingLine;
             input.pendingFirstLine.clear();
             fromPending = true;
-        } else if (!reader->Next(line, overlong)) {
+        } else if (!reader->Next(line, flaw)) {
             break;
+        } else {
+            lineNo = reader->LineNumber();
         }
         if (lineCount > 0 && lineCount % dotInterval == 0) diag::Out(".");
         ++lineCount;
         if (firstLine && !fromPending) {
-            if ((!line.empty() && static_cast<unsigned char>(line[0]) == 0xFF) ||
-                (line.size() > 1 && static_cast<unsigned char>(line[1]) == 0xFF)) {
+            // UTF-16 text: with its byte-order mark, or without one, where
+            // the first characters are ASCII with a NUL byte beside each.
+            const auto byte = [&](std::size_t i) {
+                return i < line.size() ? static_cast<unsigned char>(line[i]) : 0x100u;
+            };
+            const bool bom16 = byte(0) == 0xFF || byte(1) == 0xFF;
+            const bool bare16 =
+                flaw == LineFlaw::Nul && line.size() >= 2 && (byte(0) == 0 || byte(1) == 0);
+            if (bom16 || bare16) {
                 return Fail(exitcode::kFatal,
                             "\nERROR:\nERROR: UNICODE input not supported\n" +
                                 (diag::Debug() ? "DEBUG: [" + line + "]" : std::string()) +
                                 "ERROR:\n");
             }
+            // A UTF-8 byte-order mark is not part of the first line.
+            if (line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         }
         firstLine = false;
+        if (flaw == LineFlaw::Overlong) {
+            refuse(lineNo, "is longer than " + std::to_string(kLineBufferSize) + " bytes");
+            continue;
+        }
+        if (flaw == LineFlaw::Nul) {
+            refuse(lineNo, "holds a NUL byte");
+            continue;
+        }
         if (diag::Debug())
             diag::Out("DEBUG:   READ: [" + std::to_string(line.size()) + "] " + line +
                       (line.ends_with('\n') ? "" : "\n"));
-        if (overlong || line.empty() || line[0] == '\0' || line[0] == '\n' || line[0] == ' ' ||
-            line[0] == '#')
-            continue;
+        if (line.empty() || line[0] == '\n' || line[0] == ' ' || line[0] == '#') continue;
         TrimInPlace(line);
         if (line.empty() || SkipNoise(line)) continue;
 
-        if (line.find("~~~ADCSV") != std::string::npos) {
+        // The ADCSV marker counts only as the first line with content, and
+        // only at its start: no object name can forge it.
+        const bool head = headOfInput;
+        headOfInput = false;
+        if (head && line.starts_with(kAdcsvMarker)) {
             ReadAdcsvMarker(line, settings, input);
+            headOfInput = true; // the CSV header follows
             continue;
         }
         if (input.addQuote && !fromPending) line = settings.csvQuote + line + settings.csvQuote;
@@ -360,7 +363,8 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
                 dn = value;
                 LogConversion("stdinredirect", vkind, dn);
             } else {
-                diag::Out("ERROR: BAD DN Format (" + dn + ")\n");
+                diag::Out("ERROR: BAD DN Format (" + dn + ") on input line " +
+                          std::to_string(lineNo) + "\n");
                 ++input.rejected;
                 continue;
             }
@@ -373,11 +377,11 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
             if (!row.empty()) row.front().front() = dn;
             input.csv.records[input.csv.SetCSVKey(dn)] = std::move(row);
         }
-        collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineCount)});
+        collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineNo)});
     }
     if (lineCount >= dotInterval) diag::Out("\n");
     input.stdinConsumed = reader == &stdinReader;
-    reader->Release();
+    LineReader::Release(line);
     collected.shrink_to_fit();
 
     if (redirect) {

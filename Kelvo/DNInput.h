@@ -5,6 +5,7 @@
 
 #include "CsvRecords.h"
 #include "Failure.h"
+#include "LineReader.h"
 #include "RunState.h"
 #include "SwitchParser.h"
 #include "Target.h"
@@ -14,23 +15,9 @@
 #include <string>
 #include <vector>
 
-// Reads lines from a stream into one fixed buffer; lines longer than the
-// buffer are skipped whole.
-class LineReader {
-  public:
-    explicit LineReader(std::FILE* f);
-    // Next character without consuming it (EOF at the end).
-    int Peek();
-    // False at the end of input.  `overlong` is set for a line that did not
-    // fit the buffer (its text is dropped).
-    bool Next(std::string& line, bool& overlong);
-    // Frees the line buffer once reading is done.
-    void Release();
-
-  private:
-    std::FILE* f_;
-    std::vector<char> buffer_;
-};
+inline constexpr std::string_view kHintSeparator = "~~~X~~~";
+// The ADCSV marker, recognised only at the head of the input.
+inline constexpr std::string_view kAdcsvMarker = "~~~ADCSV";
 
 // Converts SID and GUID texts to the <SID=...> / <GUID=...> DN forms.
 // Returns true and sets `out` when `text` is such a form; `kind` is "SID" or
@@ -48,10 +35,12 @@ struct TargetInput {
     bool baseForEveryRow = false;
     bool stdinConsumed = false;
     std::string pendingFirstLine;
+    LineFlaw pendingFlaw = LineFlaw::None;
+    std::uint64_t pendingLine = 0; // its input line; 0 for one Kelvo makes
 };
 
 // The hint line: "~~~X~~~"-separated connection values on the first line of
-// redirected input.
+// redirected input, recognised only when that line starts with the separator.
 void ReadHintLine(SwitchParser& parser, LineReader& in, TargetInput& input);
 
 // Reads targets (or CSV rows).  Fails when the run must end.

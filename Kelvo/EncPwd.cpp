@@ -130,9 +130,34 @@ bool Base64Decode(std::string_view in, Bytes& out) {
 
 enum class KeyStatus { Ok, Missing, Failed };
 
+std::string ParentOf(const std::string& path);
+
+// The folder that holds the key must not let anyone else put a key there.
+// Empty when it is fine (or does not exist yet), else the reason.
+std::string KeyFolderProblem(const std::string& path) {
+    std::string dir = ParentOf(path);
+    if (dir.empty()) dir = path.starts_with('/') ? "/" : ".";
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return {};
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return "The folder " + dir +
+               " of the ENCPWD: key file belongs to another user; refusing to use it.";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return "The folder " + dir +
+               " of the ENCPWD: key file is writable by group or others; refusing to use it. "
+               "Restrict it with: chmod go-w " +
+               dir;
+    return {};
+}
+
 // Reads the key, refusing files that others could read or replace.
 KeyStatus LoadKey(const std::string& path, Key& key, std::string& error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (std::string problem = KeyFolderProblem(path); !problem.empty()) {
+        error = std::move(problem);
+        return KeyStatus::Failed;
+    }
+    // O_NONBLOCK: a FIFO in its place must not hang the run.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) {
         const int err = errno;
         if (err == ENOENT) return KeyStatus::Missing;
@@ -235,6 +260,7 @@ int WriteNewKeyFile(const std::string& path, const Key& key) {
 bool CreateKeyFile(const std::string& path, std::string& error) {
     const std::string dir = ParentOf(path);
     if (!dir.empty() && !MakePrivateDirs(dir, error)) return false;
+    if (error = KeyFolderProblem(path); !error.empty()) return false;
     Key key;
     std::array<std::uint8_t, 8> tag{};
     if (RAND_bytes(key.bytes.data(), static_cast<int>(key.bytes.size())) != 1 ||

@@ -81,6 +81,16 @@ class SessionLookups final : public DirectoryLookups {
     bool showRecycled_;
 };
 
+// A whole number from 0 to `max`, in decimal digits only.
+std::optional<std::uint32_t> ParseCount(const std::string& text, std::uint32_t max) {
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const unsigned long long n = std::strtoull(text.c_str(), nullptr, 10);
+    if (n > max) return std::nullopt;
+    return static_cast<std::uint32_t>(n);
+}
+
 std::uint32_t ToUnsigned(const std::string& text) {
     return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
 }
@@ -116,6 +126,7 @@ class Run {
     Step Loop();
     int End(std::uint32_t lastError);
     int Finish(const Failure& failure); // every exit after start-up passes here
+    Step CloseLog();                    // fails when a log line could not be written
 
     bool Quiet() const { return Globals().quiet; }
     // The run settings, read-only once the settings phase is over.
@@ -148,9 +159,20 @@ int Run::Finish(const Failure& failure) {
     diag::Out(failure.text);
     if (session_) session_->Unbind();
     if (failure.pause) Pause();
-    Log().Close();
+    int code = failure.exitCode;
+    if (Step r = CloseLog()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
     diag::Flush();
-    return failure.exitCode;
+    return code;
+}
+
+Step Run::CloseLog() {
+    Log().Close();
+    if (!Log().Failed()) return std::nullopt;
+    return Fail(exitcode::kFatal, ErrorBlockText({"Could not write log file - " + Log().Name() +
+                                                  ": " + Log().Error()}));
 }
 
 int Run::Execute() {
@@ -271,8 +293,8 @@ Step Run::EarlySwitches() {
         diag::DebugOut("DEBUG: Logging file = " + s_.logFile + "\n");
         diag::DebugOut(std::string("DEBUG: Logging open status = ") + (ok ? "1" : "0") + "\n");
         if (!ok)
-            return Fail(exitcode::kFatal,
-                        ErrorBlockText({"Could not open log file - " + s_.logFile}));
+            return Fail(exitcode::kFatal, ErrorBlockText({"Could not open log file - " + s_.logFile,
+                                                          "The log file: " + Log().Error() + "."}));
         Log().WriteLine("KELVO Log\n============");
         Log().WriteLine("Version: " + std::string(kVersionText));
         std::string selected = SelectedText(parser_, "");
@@ -398,13 +420,27 @@ Step Run::Conversions() {
     auto val = [&](std::string_view n) { return parser_.GetValue(n); };
     // Plain on/off settings come straight from the switch table.
     ApplySwitchSettings(parser_, s_);
-    if (has(sw::t)) s_.timeout = ToSigned(val(sw::t));
+    // Counts and limits are whole numbers: "-1" must not turn into no limit.
+    std::optional<Failure> bad;
+    auto count = [&](std::string_view name, std::uint32_t max) -> std::uint32_t {
+        const std::string text = val(name);
+        const auto n = ParseCount(text, max);
+        if (!n && !bad)
+            bad = UsageFailure(
+                ErrorBlockText({"Bad value specified for -" + std::string(name) + ": \"" + text +
+                                "\". Use a whole number from 0 to " + std::to_string(max) + "."},
+                               ErrorFrame::Spaced));
+        return n.value_or(0);
+    };
+    if (has(sw::t)) s_.timeout = static_cast<std::int32_t>(count(sw::t, 0x7FFFFFFF));
     if (s_.timeout <= 0) s_.timeout = 120;
-    if (has(sw::safety)) s_.safety = ToUnsigned(val(sw::safety));
+    if (has(sw::safety)) s_.safety = count(sw::safety, 0xFFFFFFFFu);
     if (has(sw::upto)) {
-        s_.upto = ToUnsigned(val(sw::upto));
+        s_.upto = count(sw::upto, 0xFFFFFFFFu);
         s_.safety = std::max(s_.safety, s_.upto);
     }
+    if (has(sw::dotcount)) (void)count(sw::dotcount, 0xFFFFFFFFu);
+    if (bad) return bad;
     if (has(sw::unsafe)) s_.safety = 0xFFFFFFFFu;
     if (has(sw::p)) s_.port = ToSigned(val(sw::p));
     if (s_.simple && s_.digest)
@@ -826,11 +862,16 @@ int Run::End(std::uint32_t lastError) {
         diag::Out("Time Elapsed (sec): " + std::string(buf) + "\n");
     }
     session_->Unbind();
-    Log().Close();
+    // A log that lost lines fails the run.
+    int code = static_cast<int>(lastError);
+    if (Step r = CloseLog()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
     Pause();
-    if (lastError != 0) {
+    if (code != exitcode::kSuccess) {
         if (!Quiet()) diag::Out(kDidNotComplete);
-        return static_cast<int>(lastError);
+        return code;
     }
     if (!Quiet()) diag::Out(kCompleted);
     return exitcode::kSuccess;

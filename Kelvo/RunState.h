@@ -15,9 +15,6 @@ inline constexpr std::string_view kReleaseText = "Linux";
 inline constexpr std::string_view kMakerLine = "The Kelvo developers";
 inline constexpr std::string_view kFileVersion = "1.0.0.0";
 
-// Lines read from input and switch files may be up to this long.
-inline constexpr std::size_t kLineBufferSize = 0xA00000;
-
 inline constexpr std::string_view kUsageHint =
     "Type Kelvo /help or Kelvo /? for usage assistance.\n\n";
 inline constexpr std::string_view kDidNotComplete =

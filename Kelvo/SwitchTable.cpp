@@ -2,6 +2,8 @@
 
 #include "Diag.h"
 #include "ExitCodes.h"
+#include "Files.h"
+#include "LineReader.h"
 #include "Platform.h"
 #include "RunState.h"
 #include "Secrets.h"
@@ -9,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <memory>
 
@@ -121,22 +124,43 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
         return err;
     }
     if (debug) diag::Out("DEBUG: Opening file:" + fileName + "\n");
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "r"),
-                                                         &std::fclose);
-    if (!file) {
-        if (!required) return 0;
-        diag::Out("ERR: Couldn't open file - " + fileName + "\n");
+    // A switch file adds switches and attribute actions to the run: it is
+    // read only when nobody but its owner (the user, or root) can change it.
+    // The default file is skipped with a warning, a named one fails the run.
+    auto refuse = [&](const std::string& why) -> std::int64_t {
+        if (!required) {
+            diag::Out("WARN: Skipping switch file " + fileName + ": " + why + ".\n");
+            return 0;
+        }
+        diag::Out("ERR: Couldn't use switch file " + fileName + ": " + why + ".\n");
         diag::Out(kDidNotComplete);
         return exitcode::kFatal;
+    };
+    platform::OpenedFile opened = platform::OpenTrustedFile(fileName, kMaxSwitchFileBytes);
+    if (!opened.file) {
+        if (!required && opened.error == ENOENT) return 0;
+        return refuse(opened.reason);
     }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(opened.file.get(), "r"),
+                                                         &std::fclose);
+    if (!file) return refuse(std::strerror(errno));
+    opened.file.Release(); // the stream owns it now
     std::vector<std::string> lines;
-    std::string buffer(kLineBufferSize + 1, '\0');
-    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), file.get())) {
-        std::string line(buffer.c_str());
+    LineReader reader(file.get());
+    std::string line;
+    LineFlaw flaw = LineFlaw::None;
+    while (reader.Next(line, flaw)) {
+        // A line is never cut or split: a tail must not become a switch.
+        if (flaw == LineFlaw::Overlong)
+            return refuse("line " + std::to_string(reader.LineNumber()) + " is longer than " +
+                          std::to_string(kLineBufferSize) + " bytes");
+        if (flaw == LineFlaw::Nul)
+            return refuse("line " + std::to_string(reader.LineNumber()) + " holds a NUL byte");
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
-        lines.push_back(std::move(line));
+        lines.push_back(line);
     }
+    if (std::ferror(file.get())) return refuse(std::strerror(errno));
     if (debug) diag::Out("DEBUG: Applying lines\n");
     for (const auto& line : lines) {
         if (debug) diag::Out("DEBUG:    " + RedactSwitchLine(line) + "\n");

@@ -1046,7 +1046,12 @@ inline constexpr std::string_view kDefaultEfFile = "kelvo.cf";
 bool ReadEnv(std::string prefix, SwitchParser& parser, const std::vector<std::string>& environment,
              bool debug);
 
+// Switch files larger than this are refused.
+inline constexpr std::uint64_t kMaxSwitchFileBytes = 16u << 20;
+
 // Adds switches and attribute actions from a switch file.  0 on success or
-// when an optional file is missing; otherwise the system error code or -1.
+// when an optional file is missing or cannot be trusted (a warning says why);
+// otherwise the system error code or -1.  Only a regular file owned by the
+// user or root and writable by nobody else is read.
 std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& parser,
                          bool required);

@@ -170,6 +170,73 @@ TEST(CollectTargets, AdcsvMarkerSwitchesModeAndCarriesDefaults) {
     EXPECT_EQ(c.input.targets.size(), 1u);
 }
 
+TEST(CollectTargets, LinesAreNeverCutOrSplit) {
+    // A NUL byte would cut the DN at it: the whole line is refused instead.
+    Collected c;
+    Collect(c, std::string("cn=ok,dc=x\nCN=victim,DC=x") + '\0' + ",OU=other,DC=y\ncn=b,dc=x\n");
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"cn=ok,dc=x", "cn=b,dc=x"}));
+    EXPECT_EQ(c.input.rejected, 1u);
+    EXPECT_NE(c.out.find("ERROR: Input line 2 holds a NUL byte, skipped."), std::string::npos);
+
+    // A line of exactly the limit is read; one byte more is refused, named by
+    // its number, and nothing of it becomes a target.
+    const std::string exact = "cn=" + std::string(kLineBufferSize - 8, 'a') + ",dc=x";
+    ASSERT_EQ(exact.size(), kLineBufferSize);
+    Collected d;
+    Collect(d, exact + "\ncn=" + std::string(kLineBufferSize, 'b') + ",dc=x\ncn=c,dc=x\n");
+    ASSERT_FALSE(d.rc);
+    ASSERT_EQ(d.input.targets.size(), 2u);
+    EXPECT_EQ(d.input.targets[0].dn.size(), kLineBufferSize);
+    EXPECT_EQ(d.input.targets[1].dn, "cn=c,dc=x");
+    EXPECT_EQ(d.input.targets[1].line, 3u);
+    EXPECT_EQ(d.input.rejected, 1u);
+    EXPECT_NE(d.out.find("ERROR: Input line 2 is longer than 10485760 bytes, skipped."),
+              std::string::npos);
+}
+
+TEST(CollectTargets, ByteOrderMarks) {
+    // UTF-8: the mark is not part of the first DN.
+    Collected c;
+    Collect(c, "\xEF\xBB\xBF"
+               "cn=a,dc=x\n");
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"cn=a,dc=x"}));
+    EXPECT_EQ(c.input.rejected, 0u);
+    // UTF-16 without a mark is still UTF-16, not garbage that succeeds.
+    for (const std::string& text :
+         {std::string("c\0n\0=\0a\0\n\0", 10), std::string("\0c\0n\0=\0a\0\n", 10)}) {
+        Collected u;
+        Collect(u, text);
+        ASSERT_TRUE(u.rc);
+        EXPECT_EQ(u.rc->exitCode, -1);
+        EXPECT_NE(u.rc->text.find("ERROR: UNICODE input not supported"), std::string::npos);
+    }
+}
+
+TEST(CollectTargets, MarkersCountOnlyAtTheHeadOfTheInput) {
+    // An object whose name holds the ADCSV marker is an ordinary DN: it must
+    // not bring its own host and password.
+    Collected c;
+    Collect(c, "cn=a,dc=x\ncn=x~~~ADCSV~~~a~~~ADCSV~~~b~~~ADCSV~~~c~~~ADCSV~~~d~~~ADCSV~~~"
+               "evil.example~~~ADCSV~~~389~~~ADCSV~~~u~~~ADCSV~~~pw,dc=x\n"
+               "~~~ADCSV~~~~~~ADCSV~~~,~~~ADCSV~~~;~~~ADCSV~~~\"~~~ADCSV~~~evil.example\n");
+    EXPECT_FALSE(c.settings.adcsv);
+    EXPECT_TRUE(c.input.csv.adcsv.host.empty());
+    EXPECT_EQ(c.input.targets.size(), 2u);
+    EXPECT_EQ(c.input.rejected, 1u);
+    // A hint line must start with the separator.
+    Collected h;
+    Collect(h, "~cn=a~~~X~~~evil.example~~~X~~~389\ncn=b,dc=x\n");
+    EXPECT_FALSE(h.parser.IsSwitch(sw::h));
+    EXPECT_EQ(h.input.rejected, 1u);
+    Collected g;
+    Collect(g, "~~~X~~~dc1.example~~~X~~~636\ncn=b,dc=x\n");
+    EXPECT_EQ(g.parser.GetValue(sw::h), "dc1.example");
+    EXPECT_EQ(DNs(g.input.targets), (std::vector<std::string>{"cn=b,dc=x"}));
+    EXPECT_EQ(g.input.targets[0].line, 2u);
+}
+
 TEST(CollectTargets, DotsEveryInterval) {
     Collected c;
     c.settings.dotInterval = 2;

@@ -386,6 +386,28 @@ TEST_F(EncPwdTest, UnsafeOrMalformedKeyFileIsRefused) {
     EXPECT_EQ(DecodeEncPwd(text).value, "guarded");
 }
 
+TEST_F(EncPwdTest, KeyPlacesOthersControlAreRefused) {
+    const std::string text = MustEncode("guarded");
+    const std::string key = ReadAll(keyFile_);
+    // A FIFO in the key's place: refused at once, not waited on.
+    fs::remove(keyFile_);
+    ASSERT_EQ(::mkfifo(keyFile_.c_str(), 0600), 0);
+    ExpectDecodeFails(text, "not a regular file");
+    EXPECT_FALSE(EncodeEncPwd("x").ok);
+    fs::remove(keyFile_);
+
+    // A folder others may write into could hold a key of theirs.
+    WriteFile(keyFile_, key, 0600);
+    const fs::path folder = keyFile_.parent_path();
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    ExpectDecodeFails(text, "writable by group or others");
+    const auto e = EncodeEncPwd("x");
+    EXPECT_FALSE(e.ok);
+    EXPECT_NE(e.error.find("The folder " + folder.string()), std::string::npos) << e.error;
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    EXPECT_EQ(DecodeEncPwd(text).value, "guarded");
+}
+
 TEST_F(EncPwdTest, GarbageIsRejected) {
     MustEncode("makes a key");
     Bytes zeros(1 + 12 + 16, 0);

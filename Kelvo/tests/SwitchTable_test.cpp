@@ -1,11 +1,14 @@
 #include "CaptureOutput.h"
 #include "ConsoleOutput.h"
+#include "LineReader.h"
 #include "RunState.h"
 #include "Secrets.h"
 #include "SwitchTable.h"
 #include "pellixstrings.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdio>
@@ -269,6 +272,42 @@ TEST_F(SwitchFile, MissingFile) {
     EXPECT_TRUE(cap.out.empty());
     EXPECT_EQ(ReadEnvFile(path_.string(), false, p, true), 2); // file not found
     EXPECT_NE(cap.out.find("ERR: Couldn't open file [" + path_.string() + "]:"), std::string::npos);
+}
+
+TEST_F(SwitchFile, OnlyFilesNobodyElseCanChangeAreRead) {
+    // A file others may write adds nothing: the default file is skipped with
+    // a warning, a named one fails the run.
+    Write("-h evil.example\nmember:+:cn=intruder,dc=x\n");
+    std::filesystem::permissions(path_, std::filesystem::perms::group_write,
+                                 std::filesystem::perm_options::add);
+    auto p = Parse({});
+    CaptureOutput cap;
+    EXPECT_EQ(ReadEnvFile(path_.string(), false, p, false), 0);
+    EXPECT_FALSE(p.IsSwitch("h"));
+    EXPECT_EQ(p.ArgCount(), 0u);
+    EXPECT_NE(cap.out.find("WARN: Skipping switch file " + path_.string() +
+                           ": it is writable by group or others."),
+              std::string::npos);
+    EXPECT_EQ(ReadEnvFile(path_.string(), false, p, true), -1);
+    EXPECT_NE(cap.out.find("ERR: Couldn't use switch file"), std::string::npos);
+    EXPECT_FALSE(p.IsSwitch("h"));
+
+    // A FIFO under the name must not hang the run.
+    std::filesystem::remove(path_);
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_EQ(ReadEnvFile(path_.string(), false, p, false), 0);
+    EXPECT_EQ(ReadEnvFile(path_.string(), false, p, true), -1);
+}
+
+TEST_F(SwitchFile, AnOverlongLineIsNeverSplitIntoActions) {
+    // Past the line limit a tail would become a line of its own.
+    Write("-h dc1\n" + std::string(kLineBufferSize, 'x') + "member:+:cn=tail,dc=x\n");
+    auto p = Parse({});
+    CaptureOutput cap;
+    EXPECT_EQ(ReadEnvFile(path_.string(), false, p, true), -1);
+    EXPECT_NE(cap.out.find("line 2 is longer than 10485760 bytes"), std::string::npos);
+    EXPECT_EQ(p.ArgCount(), 0u);
+    EXPECT_FALSE(p.IsSwitch("h")) << "nothing of a refused file is applied";
 }
 
 } // namespace

@@ -135,11 +135,14 @@ class Lab:
         rc, out, _ = self.kelvo_streams(*args, stdin=stdin, bind=bind, env=env, cwd=cwd)
         return rc, out
 
-    def kelvo_streams(self, *args, stdin=None, bind="default", env=None, cwd=None):
-        """Like kelvo(), with standard error as a third value."""
+    def kelvo_streams(self, *args, stdin=None, bind="default", env=None, cwd=None,
+                      preexec=None):
+        """Like kelvo(), with standard error as a third value; `preexec` runs
+        in the child before Kelvo starts (limits, signals)."""
         cmd = [os.environ["KELVO_BIN"]] + self.connect_args(bind) + list(args)
         proc = subprocess.run(cmd, input=(stdin or "").encode(), capture_output=True,
-                              env=self.kelvo_env(env), timeout=TIMEOUT, cwd=cwd)
+                              env=self.kelvo_env(env), timeout=TIMEOUT, cwd=cwd,
+                              preexec_fn=preexec)
         out = proc.stdout.decode("utf-8", "replace")
         err = proc.stderr.decode("utf-8", "replace")
         for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):

@@ -63,6 +63,24 @@ class ModifyOnActiveDirectory(labkit.LabTest):
         self.assertNotIn("DN:", out)
         self.assertIn(f"   DN: {missing}...: [", err)
 
+    def test_a_log_that_loses_lines_fails_the_run(self):
+        import resource
+        import signal
+        import tempfile
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))
+
+        with tempfile.TemporaryDirectory() as tmp:
+            rc, out, _ = self.lab.kelvo_streams("-log", f"{tmp}/k.log", "-b", self.dn,
+                                                "description::logged", preexec=small_files)
+        # The change itself is made; the lost log lines still fail the run.
+        self.assertEqual(rc, 255, out)
+        self.assertIn("ERROR: Could not write log file - ", out)
+        self.assertIn("The command did not complete successfully.", out)
+        self.assertEqual(self.lab.read(self.dn, "description")["description"], ["logged"])
+
     def test_failure_line_and_exit_status(self):
         rc, out = self.lab.kelvo("-b", self.dn, "otherTelephone:-:nosuchvalue")
         self.assertEqual(rc, 16, out)  # no such attribute (value)
