@@ -6,11 +6,13 @@
 #include "Platform.h"
 #include "Secrets.h"
 #include "SwitchTable.h"
+#include "Utf16.h"
 #include "pellixstrings.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -116,6 +118,23 @@ void ReadAdcsvMarker(const std::string& line, RunSettings& settings, TargetInput
     }
 }
 
+// Why a CSV header cannot be used, or empty.  The first column holds the
+// DN; every column name is given once.
+std::string HeaderProblem(const CsvLine& header) {
+    const auto name = [&](std::size_t i) {
+        return header[i].empty() ? std::string() : header[i].front();
+    };
+    if (header.empty() || (name(0) != "dn" && name(0) != "distinguishedname"))
+        return "the header has no DN column (the first column must be dn)";
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        if (name(i).empty()) continue;
+        if (!seen.insert(name(i)).second)
+            return "the header names the column " + name(i) + " twice";
+    }
+    return {};
+}
+
 void ListCsv(const TargetInput& input) {
     const bool debug = diag::Debug();
     if (!debug && !Log().IsOpen()) return;
@@ -207,12 +226,14 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> csvFile(nullptr, &std::fclose);
     LineReader* reader = &stdinReader;
     std::unique_ptr<LineReader> fileReader;
-    if (g.stdinRedirected) {
-        diag::DebugOut("DEBUG: Reading in STDIN...\n");
-    } else {
-        if (settings.csvFile.empty())
+    // A named CSV file is the input whatever standard input is: a script's
+    // redirected or empty standard input must not replace it.
+    if (settings.csvFile.empty()) {
+        if (!g.stdinRedirected)
             return UsageFailure(ErrorBlockText({"No Base specified and not redirecting input."},
                                                ErrorFrame::Spaced));
+        diag::DebugOut("DEBUG: Reading in STDIN...\n");
+    } else {
         if (std::uint32_t err = platform::FileAttributesError(settings.csvFile); err != 0)
             return Fail(static_cast<int>(err), "ERR: Couldn't open file [" + settings.csvFile +
                                                    "]:" + platform::SystemErrorText(err) + "\n" +
@@ -335,18 +356,33 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
         std::string dn = std::move(line);
         CsvLine row;
         if (csvMode) {
+            // A CSV line that cannot be read as its header says stops the
+            // run, naming the line (its text may hold secrets).
+            auto unpack = [&](const std::string& why) {
+                return Fail(exitcode::kCsvUnpack,
+                            "\nERROR: CSV Unpack Failure - input line " + std::to_string(lineNo) +
+                                ": " + why + "\n",
+                            true);
+            };
+            if (!IsValidUtf8(dn)) return unpack("the text is not valid UTF-8");
             if (!headerSeen) {
                 headerSeen = true;
                 diag::TraceOut("DEBUG: HEADER: [" + dn + "]\n");
                 if (settings.adcsv) settings.expand = true;
                 CsvLine header;
                 if (!ParseCSVLine(StrToLower(dn), input.csv.settings, header))
-                    return Fail(exitcode::kCsvUnpack, "\nERROR: CSV Unpack Failure - " + dn, true);
+                    return unpack("a quote is not closed");
+                if (std::string why = HeaderProblem(header); !why.empty()) return unpack(why);
                 input.csv.CreateCSVHeaderMap(header);
                 continue;
             }
-            if (!ParseCSVLine(dn, input.csv.settings, row) || row.empty() || row.front().empty())
-                return Fail(exitcode::kCsvUnpack, "\nERROR: CSV Unpack Failure - " + dn, true);
+            if (!ParseCSVLine(dn, input.csv.settings, row)) return unpack("a quote is not closed");
+            if (!input.dsq && row.size() != input.csv.headerFields.size())
+                return unpack("the row has " + std::to_string(row.size()) +
+                              " fields, the header has " +
+                              std::to_string(input.csv.headerFields.size()));
+            if (row.empty() || row.front().empty() || row.front().front().empty())
+                return unpack("the row has no DN");
             dn = row.front().front();
             if (!settings.relativeBase.empty() && !redirect) {
                 dn = settings.relativeBase + "," + StripQuotes(dn, input.csv.settings.quote);
@@ -373,11 +409,14 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
         if (dn.size() >= 2 && dn.front() == quote && dn.back() == quote)
             dn = StripQuotes(dn, quote);
         if (dn.find('"') != std::string::npos) dn = EscapeValueQuotes(dn);
+        const CsvLine* stored = nullptr;
         if (csvMode) {
             if (!row.empty()) row.front().front() = dn;
-            input.csv.records[input.csv.SetCSVKey(dn)] = std::move(row);
+            CsvLine& kept = input.csv.records[input.csv.SetCSVKey(dn)];
+            kept = std::move(row);
+            stored = &kept;
         }
-        collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineNo)});
+        collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineNo), stored});
     }
     if (lineCount >= dotInterval) diag::Out("\n");
     input.stdinConsumed = reader == &stdinReader;

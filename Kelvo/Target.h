@@ -2,6 +2,8 @@
 // message about it can name its source.
 #pragma once
 
+#include "CsvLine.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,6 +13,9 @@ struct Target {
     // Line of the input (standard input or -csvfile) the DN was read from,
     // counted from 1; 0 when it did not come from input (-b, -autobase).
     std::uint32_t line = 0;
+    // CSV runs: the target's own row in the record store; rows with the same
+    // DN stay separate targets, in input order.
+    const CsvLine* row = nullptr;
 };
 
 using TargetList = std::vector<Target>;

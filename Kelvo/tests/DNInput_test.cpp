@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+
+#include <cstdio>
 
 namespace {
 
@@ -158,6 +161,53 @@ TEST(CollectTargets, CsvRowsKeepHeaderAndKeys) {
     EXPECT_EQ(c.input.csv.records.at("cn=a,dc=x{{1}}")[1][0], "two");
     EXPECT_EQ(c.input.csv.GetCSVKey("cn=a,dc=x", false), "cn=a,dc=x{{1}}");
     EXPECT_EQ(c.input.csv.GetCSVKey("cn=a,dc=x", false), "cn=a,dc=x");
+    // Each target carries its own row, so rows of one DN apply in input order.
+    ASSERT_NE(c.input.targets[0].row, nullptr);
+    EXPECT_EQ((*c.input.targets[0].row)[1][0], "one");
+    EXPECT_EQ((*c.input.targets[1].row)[1][0], "two");
+}
+
+TEST(CollectTargets, CsvInputThatCannotBeReadStopsTheRunNamingTheLine) {
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"open quote", "DN,cn\n\"cn=a,dc=x,a\n", "input line 2: a quote is not closed"},
+        {"fewer fields", "DN,cn,sn\n\"cn=a,dc=x\",a\n", "input line 2: the row has 2 fields"},
+        {"more fields", "DN,cn\n\"cn=a,dc=x\",a,b\n", "the row has 3 fields, the header has 2"},
+        {"no DN column", "cn,sn\na,b\n", "input line 1: the header has no DN column"},
+        {"column twice", "DN,cn,CN\n\"cn=a,dc=x\",a,b\n", "names the column cn twice"},
+        {"bad UTF-8", "DN,cn\n\"cn=a,dc=x\",\xC3\x28\n",
+         "input line 2: the text is not valid UTF-8"},
+        {"no DN", "DN,cn\n,a\n", "input line 2: the row has no DN"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Collected r;
+        r.settings.csv = true;
+        Collect(r, c.text);
+        ASSERT_TRUE(r.rc);
+        EXPECT_EQ(r.rc->exitCode, -999);
+        EXPECT_NE(r.rc->text.find("ERROR: CSV Unpack Failure - "), std::string::npos);
+        EXPECT_NE(r.rc->text.find(c.why), std::string::npos) << r.rc->text;
+    }
+}
+
+TEST(CollectTargets, CsvFileIsReadWhateverStandardInputIs) {
+    const std::string path = testing::TempDir() + "kelvo-rows.csv";
+    {
+        std::ofstream f(path);
+        f << "DN,description\n\"cn=a,dc=x\",from file\n";
+    }
+    Collected c;
+    c.settings.csv = true;
+    c.settings.csvFile = path;
+    Collect(c, ""); // an empty, redirected standard input
+    std::remove(path.c_str());
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"cn=a,dc=x"}));
 }
 
 TEST(CollectTargets, AdcsvMarkerSwitchesModeAndCarriesDefaults) {

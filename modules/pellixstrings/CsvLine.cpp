@@ -63,5 +63,5 @@ bool ParseCSVLine(std::string_view line, const CsvSettings& s, CsvLine& out) {
         diag::Out(std::string("DEBUG:  mvdelim=") + s.mvDelim + "\n");
         diag::Out(std::string("DEBUG:  quote  =") + s.quote + "\n");
     }
-    return true;
+    return !inQuote;
 }

@@ -18,4 +18,5 @@ using CsvLine = std::vector<CsvField>;
 // values at `mvDelim` (inside quotes too).  Backslash escapes the quote and
 // the value separator; "\\" stays as two backslashes.  A value written
 // X'0a1b' (binary notation of export tools) becomes the hex text 0a1b.
-bool ParseCSVLine(std::string_view line, const CsvSettings& settings, CsvLine& out);
+// False when a quote is left open at the end of the line.
+[[nodiscard]] bool ParseCSVLine(std::string_view line, const CsvSettings& settings, CsvLine& out);

@@ -10,3 +10,7 @@
 std::vector<std::uint8_t> Utf8ToUtf16LE(std::string_view text);
 // Unpaired surrogates become U+FFFD; stops at the first zero unit.
 std::string Utf16LEToUtf8(const std::vector<std::uint8_t>& bytes);
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view text);
