@@ -7,4 +7,5 @@
 #include "ErrorReport.h"
 #include "LdapPtr.h"
 #include "Lookups.h"
+#include "PagedSearch.h"
 #include "RootDSE.h"
