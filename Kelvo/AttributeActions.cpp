@@ -2,6 +2,7 @@
 
 #include "ConsoleOutput.h"
 #include "Diag.h"
+#include "Import.h"
 #include "Secrets.h"
 #include "Utf16.h"
 #include "ValueEncoding.h"
@@ -284,13 +285,12 @@ ParseResult ParseAttributeActions(const std::vector<std::string>& actions, const
     return result;
 }
 
-namespace {
-
-// unicodePwd travels as the quoted password in UTF-16LE.
 Bytes PasswordValue(const std::string& password) {
     std::string quoted = password.starts_with('"') ? password : "\"" + password + "\"";
     return Utf8ToUtf16LE(quoted);
 }
+
+namespace {
 
 bool ExpandIf(bool expand, const std::string& in, std::string& out) {
     if (!expand) {
@@ -298,6 +298,13 @@ bool ExpandIf(bool expand, const std::string& in, std::string& out) {
         return true;
     }
     return VarExpansionSingle(in, out);
+}
+
+// A DN-syntax value as -replacedn rewrites it.
+std::string ReplacedDN(const BuildOptions& o, const std::string& attribute, std::string value) {
+    if (o.replacer && o.replacer->Active() && o.dnAttributes && o.dnAttributes->contains(attribute))
+        return o.replacer->Apply(value);
+    return value;
 }
 
 } // namespace
@@ -327,11 +334,12 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         result.error = "ERROR: Couldn't expand dynamic string [" + value + "]";
         return result;
     };
+    std::string current; // the attribute whose values are expanded
     auto expandAll = [&](const std::vector<std::string>& raws, std::vector<std::string>& values) {
         for (const auto& raw : raws) {
             std::string v;
             if (!ExpandIf(options.expand, raw, v)) return false;
-            values.push_back(std::move(v));
+            values.push_back(ReplacedDN(options, current, std::move(v)));
         }
         return true;
     };
@@ -350,8 +358,11 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
             log("MOD: LDAP_MOD_DELETE | LDAP_MOD_BVALUES -" + name);
             continue;
         }
-        out.AddStrings(op(LDAP_MOD_DELETE), name, values);
+        std::vector<std::string> replaced;
         for (const auto& v : values)
+            replaced.push_back(ReplacedDN(options, name, v));
+        out.AddStrings(op(LDAP_MOD_DELETE), name, replaced);
+        for (const auto& v : replaced)
             log("MOD: LDAP_MOD_DELETE -" + name + " :: " + Shown(name, v));
     }
     // Single-value replaces and replace-all-values actions, in name order.
@@ -368,6 +379,7 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         else
             ++multi;
         if (skipped(name)) continue;
+        current = name;
         std::vector<std::string> values;
         if (!expandAll(raws, values)) return fail(raws.empty() ? name : raws.front());
         if (name == "unicodepwd" && !values.empty()) {
@@ -382,6 +394,7 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
     }
     for (const auto& [name, raws] : c.add) {
         if (skipped(name)) continue;
+        current = name;
         std::vector<std::string> values;
         if (!expandAll(raws, values)) return fail(raws.front());
         if (name == "unicodepwd") {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,10 +65,17 @@ bool ExpandDNWArg(const std::string& operation, std::string& attribute, std::str
 void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::string>& values,
                         std::map<std::string, std::vector<std::string>>& map);
 
+// unicodePwd travels as the quoted password in UTF-16LE.
+Bytes PasswordValue(const std::string& password);
+
 struct BuildOptions {
     bool expand = false;    // -expand: values pass through {{...}} expansion
     bool encrypted = false; // the session is protected (TLS or SASL sealing)
     std::string leaveOut;   // a text attribute not to send (set another way)
+    // -replacedn: values of DN-syntax attributes move to the other
+    // directory's names.
+    const class DNReplacer* replacer = nullptr;
+    const std::set<std::string>* dnAttributes = nullptr;
 };
 
 struct BuildResult {

@@ -1,5 +1,6 @@
 #include "RequestBuilder.h"
 
+#include "Import.h"
 #include "LDAPFuncs.h"
 #include "ObjectActions.h"
 #include "Secrets.h"
@@ -29,8 +30,12 @@ BuildOutcome Skip(std::string message) {
 } // namespace
 
 RequestBuilder::RequestBuilder(const RunSettings& settings, const ModContainers& mods,
-                               ServerFacts facts, DirectoryLookups& lookups)
-    : s_(settings), mods_(mods), facts_(std::move(facts)), lookups_(lookups) {}
+                               ServerFacts facts, DirectoryLookups& lookups, RowServices rows)
+    : s_(settings), mods_(mods), facts_(std::move(facts)), lookups_(lookups), rows_(rows) {}
+
+bool RequestBuilder::CsvRows() const {
+    return (s_.csv || s_.adcsv) && rows_.expander != nullptr;
+}
 
 std::string RequestBuilder::CsvLabel() const {
     return s_.csv || s_.adcsv ? " (CSV)" : " (!CSV)";
@@ -146,6 +151,10 @@ Step RequestBuilder::Prepare() {
                 options.leaveOut = "entryttl";
             }
         }
+        // CSV rows build their own lists, one per row.
+        if (CsvRows()) break;
+        options.replacer = rows_.replacer;
+        options.dnAttributes = rows_.dnAttributes;
         auto list = std::make_shared<ModList>();
         BuildResult built = BuildModifications(mods_, options, add, *list);
         if (!built.ok)
@@ -353,21 +362,113 @@ BuildOutcome RequestBuilder::Update(const std::string& dn) const {
     return o;
 }
 
-BuildOutcome RequestBuilder::Build(const Target& target) const {
-    const std::string& dn = target.dn;
+BuildOutcome RequestBuilder::RenameRow(const Target& target, const std::string& dn,
+                                       std::uint64_t index) const {
+    const Expanded name = rows_.expander->Expand(
+        target, static_cast<std::uint64_t>(s_.counterStart) + index, s_.newRDN, "", 0);
+    if (!name.ok) {
+        BuildOutcome o;
+        o.status = BuildOutcome::Status::Failed;
+        o.code = ToWinLdapCode(LDAP_PARAM_ERROR);
+        o.showLdapError = false;
+        o.message =
+            "Renaming " + dn + " to " + s_.newRDN + "...: ERROR: Couldn't expand dynamic string\n";
+        o.request.notes.push_back(Log("Renaming " + dn + " to " + s_.newRDN +
+                                      "...: ERROR: Couldn't expand dynamic string"));
+        return o;
+    }
+    BuildOutcome o;
+    auto& notes = o.request.notes;
+    std::string rdn = RenameRDN(dn, name.value);
+    std::string given = NewParentFor(dn, notes);
+    std::string line = "Renaming " + dn + " to " + rdn;
+    if (!given.empty()) line += " (" + given + ")";
+    notes.push_back({Channel::Console, line + "..."});
+    notes.push_back(Log("Renaming: " + dn));
+    o.request.kind = RequestKind::Rename;
+    o.request.dn = dn;
+    o.request.newRDN = std::move(rdn);
+    o.request.newParent = given.empty() ? ParentOf(dn) : given;
+    o.request.controls = controls_;
+    return o;
+}
+
+BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
+                                 std::uint64_t index) const {
+    BuildOutcome o;
+    const bool add = s_.op == KELVO_ADD;
+    if (!add && StrToLower(dn).starts_with("dc=") && !s_.updateNCHead) {
+        o.status = BuildOutcome::Status::Fatal;
+        o.exitCode = exitcode::kFatal;
+        o.fatalText = ErrorBlockText({"NC Head Update requires -updatenchead switch.", "DN=" + dn});
+        return o;
+    }
+    RowOptions options;
+    options.add = add;
+    options.expand = s_.expand;
+    options.csvModNull = s_.csvModNull;
+    options.encrypted = facts_.protectedSession;
+    options.replacer = rows_.replacer;
+    options.dnAttributes = rows_.dnAttributes;
+    Target addressed = target;
+    addressed.dn = dn;
+    RowMods row =
+        BuildRowModifications(mods_, addressed, static_cast<std::uint64_t>(s_.counterStart) + index,
+                              *rows_.expander, options);
+    auto& notes = o.request.notes;
+    if (row.fatal) {
+        o.status = BuildOutcome::Status::Fatal;
+        o.exitCode = row.fatal->exitCode;
+        o.fatalText = std::move(row.fatal->text);
+        return o;
+    }
+    notes.push_back(Log((add ? "Adding: " : "Updating: ") + dn));
+    notes.insert(notes.end(), row.notes.begin(), row.notes.end());
+    if (row.needsEncryptionWarning)
+        notes.push_back({Channel::ConsoleAlways,
+                         "WARN: Setting unicodePwd requires encryption. You may need -ssl or "
+                         "-optenc.\n"});
+    if (!row.generatedPassword.empty())
+        notes.push_back({Channel::Console, " \"" + row.generatedPassword + "\" "});
+    if (add && row.noObjectClass) {
+        o.status = BuildOutcome::Status::Failed;
+        o.code = LDAP_OBJECT_CLASS_VIOLATION;
+        o.showLdapError = false;
+        o.message = "  ERROR: No objectClass Specified...\n";
+        return o;
+    }
+    o.request.dn = dn;
+    if (row.mods->Empty()) {
+        notes.push_back({Channel::ConsoleAlways, "  No LDAP updates to make.\n"});
+        notes.push_back(Log("No LDAP updates to make..."));
+        o.status = BuildOutcome::Status::Done;
+        return o;
+    }
+    if (facts_.logOpen) notes.push_back(Log(ModDump(dn, *row.mods)));
+    o.request.kind = add ? RequestKind::Add : RequestKind::Modify;
+    o.request.mods = std::move(row.mods);
+    o.request.controls = controls_;
+    return o;
+}
+
+BuildOutcome RequestBuilder::Build(const Target& target, std::uint64_t index) const {
+    // -replacedn: the target itself moves to the other directory's names.
+    const std::string dn =
+        rows_.replacer && rows_.replacer->Active() ? rows_.replacer->Apply(target.dn) : target.dn;
+    const bool rows = CsvRows();
     switch (s_.op) {
     case KELVO_DELETE:
         return Delete(dn);
     case KELVO_MOVE:
         return Move(dn);
     case KELVO_RENAME:
-        return Rename(dn);
+        return rows ? RenameRow(target, dn, index) : Rename(dn);
     case KELVO_UNDEL:
         return Undelete(dn);
     case KELVO_ADD:
-        return Add(dn);
+        return rows ? Row(target, dn, index) : Add(dn);
     case KELVO_UPDATE:
-        return Update(dn);
+        return rows ? Row(target, dn, index) : Update(dn);
     default: {
         BuildOutcome o;
         o.status = BuildOutcome::Status::Done;

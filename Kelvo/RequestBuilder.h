@@ -7,6 +7,7 @@
 #include "AttributeActions.h"
 #include "Failure.h"
 #include "Request.h"
+#include "RowRequests.h"
 #include "RunState.h"
 #include "Target.h"
 
@@ -37,10 +38,17 @@ struct ServerFacts {
     bool logOpen = false;              // build the log's modification dumps
 };
 
+// What CSV rows and DN replacement need; all optional.
+struct RowServices {
+    const ValueExpander* expander = nullptr;             // CSV rows' {{...}} values
+    const DNReplacer* replacer = nullptr;                // -replacedn
+    const std::set<std::string>* dnAttributes = nullptr; // DN-syntax attributes
+};
+
 class RequestBuilder {
   public:
     RequestBuilder(const RunSettings& settings, const ModContainers& mods, ServerFacts facts,
-                   DirectoryLookups& lookups);
+                   DirectoryLookups& lookups, RowServices rows = {});
 
     // Everything shared by the objects of the run: the controls, and for
     // updates and adds the modification list.  Fails when a value cannot be
@@ -50,8 +58,8 @@ class RequestBuilder {
     // object.
     const std::vector<Note>& RunNotes() const { return runNotes_; }
 
-    // The request for one target.
-    BuildOutcome Build(const Target& target) const;
+    // The request for one target, the `index`-th of the run (from 0).
+    BuildOutcome Build(const Target& target, std::uint64_t index = 0) const;
 
   private:
     BuildOutcome Delete(const std::string& dn) const;
@@ -60,6 +68,10 @@ class RequestBuilder {
     BuildOutcome Undelete(const std::string& dn) const;
     BuildOutcome Add(const std::string& dn) const;
     BuildOutcome Update(const std::string& dn) const;
+    // CSV runs: the request of one row.
+    BuildOutcome Row(const Target& target, const std::string& dn, std::uint64_t index) const;
+    BuildOutcome RenameRow(const Target& target, const std::string& dn, std::uint64_t index) const;
+    bool CsvRows() const;
 
     std::string NewParentFor(const std::string& dn, std::vector<Note>& notes) const;
     // -bmod applied to an RDN; false (with the outcome set) when it fails.
@@ -73,6 +85,7 @@ class RequestBuilder {
     const ModContainers& mods_;
     ServerFacts facts_;
     DirectoryLookups& lookups_;
+    RowServices rows_;
 
     std::vector<Note> runNotes_;
     std::shared_ptr<const ControlList> controls_;
