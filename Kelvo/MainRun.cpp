@@ -310,7 +310,7 @@ Step Run::ValidateSwitches() {
         if (parser_.BadCount() != 0) {
             text += "ERROR: Bad Command Line Arg(s)\n";
             for (const auto& n : parser_.BadSwitches())
-                text += "ERROR:  " + n + "\n";
+                text += "ERROR:  " + RedactSwitchName(parser_, n) + "\n";
         }
         return UsageFailureAfterBlank(std::move(text));
     }

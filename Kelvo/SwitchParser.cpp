@@ -94,6 +94,7 @@ void SwitchParser::Scan(const std::vector<std::string>& argv) {
         if (isSwitch) {
             std::string name = Key(std::string_view(arg).substr(1));
             switches_[name].clear();
+            if (!pending.empty()) awaitedBy_[name] = pending;
             pending = name;
             auto d = declarations_.find(name);
             if (d != declarations_.end() && d->second.find("NoArg") != std::string::npos)
@@ -105,6 +106,11 @@ void SwitchParser::Scan(const std::vector<std::string>& argv) {
             AddArg(arg);
         }
     }
+}
+
+std::string SwitchParser::AwaitedBy(std::string_view name) const {
+    auto it = awaitedBy_.find(Key(name));
+    return it == awaitedBy_.end() ? std::string() : it->second;
 }
 
 bool SwitchParser::IsSwitch(std::string_view name) const {

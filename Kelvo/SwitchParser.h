@@ -32,7 +32,7 @@ class SwitchParser {
     std::size_t ArgPosition(std::string_view pattern) const;
     bool ArgContains(std::string_view text) const;
 
-    std::map<std::string, std::string> SelectedSwitches() const { return switches_; }
+    const std::map<std::string, std::string>& SelectedSwitches() const { return switches_; }
     std::vector<std::string> SelectedArgs() const { return argList_; }
     const std::string& ProgramPath() const { return programPath_; }
 
@@ -44,6 +44,9 @@ class SwitchParser {
 
     // True when `name` (without prefix) is a declared switch.
     bool IsDeclared(std::string_view name) const;
+    // The switch that was waiting for its value when switch `name` was typed
+    // on the command line ("-up -x" gives "up" for "x"), or "".
+    std::string AwaitedBy(std::string_view name) const;
 
   private:
     std::string Key(std::string_view name) const;
@@ -60,4 +63,5 @@ class SwitchParser {
     std::vector<std::string> bad_;
     std::vector<std::string> missing_;
     std::map<std::string, std::string> declarations_;
+    std::map<std::string, std::string> awaitedBy_;
 };
