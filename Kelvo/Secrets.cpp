@@ -1,6 +1,8 @@
 #include "Secrets.h"
 
 #include "Diag.h"
+#include "EncPwd.h"
+#include "Platform.h"
 #include "SwitchParser.h"
 #include "SwitchTable.h"
 #include "pellixstrings.h"
@@ -54,7 +56,31 @@ std::size_t LeadingSecretName(std::string_view text) {
                : std::string_view::npos;
 }
 
+// True when the argument is a password switch that takes a value ("-up",
+// "/UP", or with the en dash of word processors).
+bool IsSecretValueSwitch(std::string_view arg) {
+    constexpr std::string_view kEnDash = "\xE2\x80\x93";
+    if (arg.starts_with(kEnDash))
+        arg.remove_prefix(kEnDash.size());
+    else if (!arg.empty() && (arg.front() == '-' || arg.front() == '/' || arg.front() == '\x96'))
+        arg.remove_prefix(1);
+    else
+        return false;
+    const SwitchDef* def = FindSwitch(arg);
+    return def != nullptr && def->secret && def->kind != ValueKind::None;
+}
+
 } // namespace
+
+void HideSecretArguments(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (IsSecretValueSwitch(argv[i])) platform::BlankArgument(argv[i + 1]);
+}
+
+void WipeSecretArguments(std::vector<std::string>& args) {
+    for (std::size_t i = 1; i + 1 < args.size(); ++i)
+        if (IsSecretValueSwitch(args[i])) kelvo::WipeSecret(args[i + 1]);
+}
 
 bool ShowSecrets() {
     return diag::Trace();

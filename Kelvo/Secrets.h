@@ -90,6 +90,14 @@ std::string RedactAdcsvMarker(std::string_view line);
 // A CSV record line with the fields of password columns hidden.
 std::string RedactCsvLine(std::string_view line, const CsvSettings& settings,
                           const std::vector<std::string>& headerFields);
+// Blanks, in the process's own argument memory, every argument that follows a
+// password switch (-up, -setpwd, ...), so process listings stop showing
+// passwords.  Call before anything keeps pointers into argv.
+void HideSecretArguments(int argc, char** argv);
+// Wipes the same arguments in a copy of the argument list, once the switch
+// parser holds its own copy of them.
+void WipeSecretArguments(std::vector<std::string>& args);
+
 // The name of switch `name` as it may be shown: a password that begins with
 // "-" looks like a switch, so a switch given where a password switch awaited
 // its value is hidden.

@@ -133,6 +133,15 @@ void SwitchParser::SetValue(std::string_view name, std::string_view value) {
     switches_[Key(name)] = std::string(value);
 }
 
+void SwitchParser::WipeValue(std::string_view name) {
+    auto it = switches_.find(Key(name));
+    if (it == switches_.end()) return;
+    volatile char* bytes = it->second.data();
+    for (std::size_t i = 0; i < it->second.size(); ++i)
+        bytes[i] = '\0';
+    it->second.clear();
+}
+
 void SwitchParser::RemoveSwitch(std::string_view name) {
     switches_.erase(Key(name));
 }

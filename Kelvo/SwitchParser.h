@@ -21,6 +21,9 @@ class SwitchParser {
     std::string GetValueUnescaped(std::string_view name) const;
     void SetValue(std::string_view name, std::string_view value);
     void RemoveSwitch(std::string_view name);
+    // Overwrites the switch's value in place and empties it; the switch stays
+    // set.  For values that must not linger in memory (passwords).
+    void WipeValue(std::string_view name);
 
     void AddArg(std::string_view text);
     void RemoveArg(std::string_view text);

@@ -167,4 +167,23 @@ TEST(RedactSwitchName, PasswordThatLooksLikeASwitch) {
     EXPECT_EQ(RedactSwitchName(p, "u"), "u");
 }
 
+TEST(SecretArguments, OnlyValuesOfPasswordSwitchesAreBlanked) {
+    std::string a[] = {"kelvo",   "-b",  "cn=x",           "-up",     "Secret1", "/SETPWD",
+                       "Secret2", "-rm", "\xE2\x80\x93up", "Secret3", "-up"};
+    std::vector<char*> argv;
+    for (auto& s : a)
+        argv.push_back(s.data());
+    HideSecretArguments(static_cast<int>(argv.size()), argv.data());
+    EXPECT_STREQ(argv[2], "cn=x");
+    EXPECT_STREQ(argv[4], "");
+    EXPECT_STREQ(argv[6], "");
+    EXPECT_STREQ(argv[7], "-rm");
+    EXPECT_STREQ(argv[9], "");
+    EXPECT_STREQ(argv[10], "-up"); // nothing follows it
+
+    std::vector<std::string> args = {"kelvo", "-up", "Secret1", "-u", "admin", "x::y"};
+    WipeSecretArguments(args);
+    EXPECT_EQ(args, (std::vector<std::string>{"kelvo", "-up", "", "-u", "admin", "x::y"}));
+}
+
 } // namespace
