@@ -21,18 +21,13 @@ bool DebugOn() {
     return diag::Debug() || diag::Trace();
 }
 
-// A value as it may be shown: secrets are masked.
-std::string Shown(const std::string& attribute, const std::string& value) {
-    return IsSecretAttribute(attribute) ? std::string(kRedacted) : value;
-}
-
 std::string BareName(const std::string& attribute) {
     std::size_t hash = attribute.find("##");
     return hash == std::string::npos ? attribute : attribute.substr(hash + 2);
 }
 
-void IssueWith(const std::string& action, const std::string& detail) {
-    diag::Out("ERROR: Issue with attrib parameter - [" + RedactAction(action) + "]\n");
+void IssueWith(const std::string& action, const std::string& delim, const std::string& detail) {
+    diag::Out("ERROR: Issue with attrib parameter - [" + RedactAction(action, delim) + "]\n");
     diag::Out(detail);
 }
 
@@ -74,8 +69,10 @@ void Keep(const EncodeStatus& rc, ParseResult& result) {
 }
 
 void RouteValues(Route route, const std::string& attribute, const std::vector<std::string>& values,
-                 const std::string& action, const ActionOptions& o, ModContainers& c,
+                 const std::string& rawAction, const ActionOptions& o, ModContainers& c,
                  ParseResult& result) {
+    // The encoder names the action in its diagnostics.
+    const std::string action = RedactAction(rawAction, o.attrDelim);
     const bool prefixed = attribute.find("##") != std::string::npos;
     // Plain values go out as text; prefixed ones in CSV modes wait for each
     // row's values before they are encoded.
@@ -122,7 +119,8 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
     if (attribute.starts_with("sd##") && !o.sdSimple) {
         const char* key = route == Route::Add ? "ADD" : route == Route::Delete ? "REMOVE" : "MOD";
         for (const auto& v : values) {
-            Dbg("SD Mod Attrib - [" + attribute + "][" + key + "] with [" + v + "]");
+            Dbg("SD Mod Attrib - [" + attribute + "][" + key + "] with [" +
+                RedactAttributeValue(attribute, v) + "]");
             c.sdMods[attribute][key].push_back(v);
         }
         return;
@@ -157,7 +155,9 @@ void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::str
     const bool debug = DebugOn();
     for (const auto& v : values) {
         if (v.empty()) continue;
-        if (debug) Dbg("MV Val Attrib - [" + attribute + "] with [" + Shown(attribute, v) + "]");
+        if (debug)
+            Dbg("MV Val Attrib - [" + attribute + "] with [" + RedactAttributeValue(attribute, v) +
+                "]");
         map[attribute].push_back(v);
     }
 }
@@ -219,19 +219,21 @@ ParseResult ParseAttributeActions(const std::vector<std::string>& actions, const
         c.named.push_back(BareName(attribute));
         if (diag::Debug()) {
             Dbg("icnt=" + std::to_string(n));
-            Dbg("arg=[" + RedactAction(action) + "]");
-            Dbg("attrib=[" + attribute + "]");
-            Dbg("op=[" + op + "]");
-            Dbg("stmp2=[" + Shown(attribute, value) + "]");
+            Dbg("arg=[" + RedactAction(action, o.attrDelim) + "]");
+            Dbg("attrib=[" + RedactAction(attribute, o.attrDelim) + "]");
+            Dbg("op=[" + RedactOperation(attribute, op) + "]");
+            Dbg("stmp2=[" + RedactAttributeValue(attribute, value) + "]");
         }
         if (n <= 1) {
-            IssueWith(action, "ERROR: Missing operation.\n\n");
+            IssueWith(action, o.attrDelim, "ERROR: Missing operation.\n\n");
             result.ok = false;
             continue;
         }
         if (n == 2) {
             if (op.find('-') == std::string::npos) {
-                IssueWith(action, "ERROR: Unsupported Op or format - [" + op + "]\n");
+                IssueWith(action, o.attrDelim,
+                          "ERROR: Unsupported Op or format - [" + RedactOperation(attribute, op) +
+                              "]\n");
                 result.ok = false;
             } else if (addRun) {
                 WarnIllogical();
@@ -278,7 +280,9 @@ ParseResult ParseAttributeActions(const std::vector<std::string>& actions, const
             RouteValues(Route::Delete, attribute, SplitValues(value, o.valueDelim), action, o, c,
                         result);
         } else {
-            IssueWith(action, "ERROR: Unsupported Op or format - [" + op + "]\n");
+            IssueWith(action, o.attrDelim,
+                      "ERROR: Unsupported Op or format - [" + RedactOperation(attribute, op) +
+                          "]\n");
             result.ok = false;
         }
     }
@@ -329,9 +333,10 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         log(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
             " | LDAP_MOD_BVALUES - " + name);
     };
-    auto fail = [&](const std::string& value) {
+    auto fail = [&](const std::string& name, const std::string& value) {
         result.ok = false;
-        result.error = "ERROR: Couldn't expand dynamic string [" + value + "]";
+        result.error =
+            "ERROR: Couldn't expand dynamic string [" + RedactAttributeValue(name, value) + "]";
         return result;
     };
     std::string current; // the attribute whose values are expanded
@@ -363,7 +368,7 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
             replaced.push_back(ReplacedDN(options, name, v));
         out.AddStrings(op(LDAP_MOD_DELETE), name, replaced);
         for (const auto& v : replaced)
-            log("MOD: LDAP_MOD_DELETE -" + name + " :: " + Shown(name, v));
+            log("MOD: LDAP_MOD_DELETE -" + name + " :: " + RedactAttributeValue(name, v));
     }
     // Single-value replaces and replace-all-values actions, in name order.
     auto single = c.replace.begin();
@@ -381,7 +386,7 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         if (skipped(name)) continue;
         current = name;
         std::vector<std::string> values;
-        if (!expandAll(raws, values)) return fail(raws.empty() ? name : raws.front());
+        if (!expandAll(raws, values)) return fail(name, raws.empty() ? name : raws.front());
         if (name == "unicodepwd" && !values.empty()) {
             warnPassword();
             putPassword(name, raws.front(), values.front());
@@ -390,13 +395,13 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         out.AddStrings(op(LDAP_MOD_REPLACE), name, values);
         if (values.empty()) log("MOD: LDAP_MOD_REPLACE - " + name);
         for (const auto& v : values)
-            log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + Shown(name, v));
+            log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + RedactAttributeValue(name, v));
     }
     for (const auto& [name, raws] : c.add) {
         if (skipped(name)) continue;
         current = name;
         std::vector<std::string> values;
-        if (!expandAll(raws, values)) return fail(raws.front());
+        if (!expandAll(raws, values)) return fail(name, raws.front());
         if (name == "unicodepwd") {
             warnPassword();
             log("WARN: unicodepwd:+:password specified, should be unicodepwd::password");
@@ -409,7 +414,7 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         }
         out.AddStrings(op(LDAP_MOD_ADD), name, values);
         for (const auto& v : values)
-            log("MOD: LDAP_MOD_ADD -" + name + " :: " + Shown(name, v));
+            log("MOD: LDAP_MOD_ADD -" + name + " :: " + RedactAttributeValue(name, v));
     }
     for (const auto& [name, values] : c.binDel) {
         out.AddBinary(op(LDAP_MOD_DELETE), name, values);

@@ -7,6 +7,7 @@
 #include "Platform.h"
 #include "RunState.h"
 #include "Secrets.h"
+#include "SwitchTable.h"
 #include "pellixstrings.h"
 
 #include <cstdio>
@@ -121,12 +122,17 @@ int VersionBlock(const std::string& programPath) {
 
 std::string SelectedText(const SwitchParser& parser, std::string_view prefix) {
     std::string p(prefix);
+    const std::string delim = AttributeDelimiter(parser);
     std::string text = p + "Selected Switches\n";
-    for (const auto& [name, value] : parser.SelectedSwitches())
-        text += p + "    -" + name + " " + RedactValue(name, value) + "\n";
+    for (const auto& [name, value] : parser.SelectedSwitches()) {
+        const std::string shownName = RedactSwitchName(parser, name);
+        text += p + "    -" + shownName + " " +
+                (shownName == name ? RedactValue(name, value, delim) : std::string(kRedacted)) +
+                "\n";
+    }
     text += p + "\n" + p + "Selected Attributes\n";
     for (const auto& arg : parser.SelectedArgs())
-        text += p + "    " + RedactAction(arg) + "\n";
+        text += p + "    " + RedactAction(arg, delim) + "\n";
     text += p + "\n" + p + "\n";
     return text;
 }

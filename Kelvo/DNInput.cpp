@@ -102,7 +102,7 @@ void ReadAdcsvMarker(const std::string& line, RunSettings& settings, TargetInput
     a.ssl = !f[12].empty();
     ApplyCsvDefaults(settings, input.csv.settings);
     if (diag::Debug()) {
-        diag::Out("DEBUG: ADCSV [" + line + "]\n");
+        diag::Out("DEBUG: ADCSV [" + RedactAdcsvMarker(line) + "]\n");
         diag::Out("DEBUG: ADCSV Values:\n");
         diag::Out(std::string("DEBUG:   delim    = ") + input.csv.settings.delim + "\n");
         diag::Out(std::string("DEBUG:   mvdelim  = ") + input.csv.settings.mvDelim + "\n");
@@ -110,7 +110,7 @@ void ReadAdcsvMarker(const std::string& line, RunSettings& settings, TargetInput
         diag::Out("DEBUG:   host     = " + a.host + "\n");
         diag::Out("DEBUG:   port     = " + a.port + "\n");
         diag::Out("DEBUG:   user     = " + a.user + "\n");
-        diag::Out("DEBUG:   password = " + RedactValue("up", a.password) + "\n");
+        diag::Out("DEBUG:   password = " + RedactValue(sw::up, a.password, {}) + "\n");
         diag::Out("DEBUG:   simple   = " + std::string(a.simple ? "1" : "0") + "\n");
         diag::Out("DEBUG:   hh       = " + a.hh + "\n");
         diag::Out("DEBUG:   url      = " + a.url + "\n");
@@ -135,6 +135,14 @@ std::string HeaderProblem(const CsvLine& header) {
     return {};
 }
 
+// An input line as -d shows it: ADCSV markers and CSV records lose their
+// passwords.
+std::string ShownInputLine(const std::string& line, const CsvStore& csv) {
+    if (line.find("~~~ADCSV") != std::string::npos) return RedactAdcsvMarker(line);
+    if (csv.headerFields.empty()) return line;
+    return RedactCsvLine(line, csv.settings, csv.headerFields);
+}
+
 void ListCsv(const TargetInput& input) {
     const bool debug = diag::Debug();
     if (!debug && !Log().IsOpen()) return;
@@ -154,7 +162,8 @@ void ListCsv(const TargetInput& input) {
             std::string name =
                 i < input.csv.headerFields.size() ? input.csv.headerFields[i] : std::to_string(i);
             std::string l = "        " + name + ": " + JoinTokens(";", row[i]);
-            if (IsSecretAttribute(name)) l = "        " + name + ": " + std::string(kRedacted);
+            if (IsSecretAttribute(name))
+                l = "        " + name + ": " + RedactAttributeValue(name, JoinTokens(";", row[i]));
             if (debug) diag::Out("DEBUG: " + l + "\n");
             LogLine(l);
         }
@@ -327,8 +336,8 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
             continue;
         }
         if (diag::Debug())
-            diag::Out("DEBUG:   READ: [" + std::to_string(line.size()) + "] " + line +
-                      (line.ends_with('\n') ? "" : "\n"));
+            diag::Out("DEBUG:   READ: [" + std::to_string(line.size()) + "] " +
+                      ShownInputLine(line, input.csv) + (line.ends_with('\n') ? "" : "\n"));
         if (line.empty() || line[0] == '\n' || line[0] == ' ' || line[0] == '#') continue;
         TrimInPlace(line);
         if (line.empty() || SkipNoise(line)) continue;

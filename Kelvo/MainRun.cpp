@@ -101,8 +101,8 @@ std::int32_t ToSigned(const std::string& text) {
 
 class Run {
   public:
-    Run(const std::vector<std::string>& args, const std::vector<std::string>& environment)
-        : args_(args), env_(environment), parser_({}, {}), stdinReader_(stdin) {}
+    Run(std::vector<std::string> args, const std::vector<std::string>& environment)
+        : args_(std::move(args)), env_(environment), parser_({}, {}), stdinReader_(stdin) {}
 
     int Execute();
 
@@ -193,6 +193,8 @@ Step Run::StartUp() {
     g.stdoutRedirected = platform::IsRedirected(platform::Stream::Out);
     g.stderrRedirected = platform::IsRedirected(platform::Stream::Err);
     parser_ = SwitchParser(args_, SwitchDeclarations());
+    // The parser holds the one copy of a password from here to Credentials.
+    WipeSecretArguments(args_);
     g.pxsdenc = parser_.IsSwitch(sw::pxsdenc);
     // Debug output of the layers below follows the command line's -d.
     diag::Get().debug = parser_.IsSwitch(sw::d) || parser_.IsSwitch(sw::d2);
@@ -332,7 +334,7 @@ Step Run::ValidateSwitches() {
         if (parser_.BadCount() != 0) {
             text += "ERROR: Bad Command Line Arg(s)\n";
             for (const auto& n : parser_.BadSwitches())
-                text += "ERROR:  " + n + "\n";
+                text += "ERROR:  " + RedactSwitchName(parser_, n) + "\n";
         }
         return UsageFailureAfterBlank(std::move(text));
     }
@@ -541,6 +543,7 @@ Step Run::Credentials() {
     s_.anonymous = parser_.IsSwitch(sw::u) && parser_.GetValue(sw::u).empty();
     s_.user = parser_.GetValue(sw::u);
     password_ = parser_.GetValue(sw::up);
+    parser_.WipeValue(sw::up);
     if (password_ == "*") {
         std::string typed;
         if (!GetPassword(typed)) typed.clear();
@@ -711,6 +714,7 @@ Step Run::Connect() {
     session_ = std::make_unique<LdapSession>(OpenLdap(p));
     kelvo::WipeSecret(p.password);
     kelvo::WipeSecret(password_);
+    kelvo::WipeSecret(input_.csv.adcsv.password);
     if (!*session_) {
         // A bind the server refused ends with its result code (49 for a
         // wrong password), so scripts can tell it from an unreachable server.
@@ -879,7 +883,7 @@ int Run::End(std::uint32_t lastError) {
 
 } // namespace
 
-int MainRun(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
-    Run run(args, environment);
+int MainRun(std::vector<std::string> args, const std::vector<std::string>& environment) {
+    Run run(std::move(args), environment);
     return run.Execute();
 }

@@ -6,4 +6,6 @@
 #include <string>
 #include <vector>
 
-int MainRun(const std::vector<std::string>& args, const std::vector<std::string>& environment);
+// `args` is taken over: the values of password switches in it are wiped once
+// the switches are parsed.
+int MainRun(std::vector<std::string> args, const std::vector<std::string>& environment);

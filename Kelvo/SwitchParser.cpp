@@ -94,6 +94,7 @@ void SwitchParser::Scan(const std::vector<std::string>& argv) {
         if (isSwitch) {
             std::string name = Key(std::string_view(arg).substr(1));
             switches_[name].clear();
+            if (!pending.empty()) awaitedBy_[name] = pending;
             pending = name;
             auto d = declarations_.find(name);
             if (d != declarations_.end() && d->second.find("NoArg") != std::string::npos)
@@ -105,6 +106,11 @@ void SwitchParser::Scan(const std::vector<std::string>& argv) {
             AddArg(arg);
         }
     }
+}
+
+std::string SwitchParser::AwaitedBy(std::string_view name) const {
+    auto it = awaitedBy_.find(Key(name));
+    return it == awaitedBy_.end() ? std::string() : it->second;
 }
 
 bool SwitchParser::IsSwitch(std::string_view name) const {
@@ -125,6 +131,15 @@ std::string SwitchParser::GetValueUnescaped(std::string_view name) const {
 
 void SwitchParser::SetValue(std::string_view name, std::string_view value) {
     switches_[Key(name)] = std::string(value);
+}
+
+void SwitchParser::WipeValue(std::string_view name) {
+    auto it = switches_.find(Key(name));
+    if (it == switches_.end()) return;
+    volatile char* bytes = it->second.data();
+    for (std::size_t i = 0; i < it->second.size(); ++i)
+        bytes[i] = '\0';
+    it->second.clear();
 }
 
 void SwitchParser::RemoveSwitch(std::string_view name) {

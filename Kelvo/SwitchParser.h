@@ -21,6 +21,9 @@ class SwitchParser {
     std::string GetValueUnescaped(std::string_view name) const;
     void SetValue(std::string_view name, std::string_view value);
     void RemoveSwitch(std::string_view name);
+    // Overwrites the switch's value in place and empties it; the switch stays
+    // set.  For values that must not linger in memory (passwords).
+    void WipeValue(std::string_view name);
 
     void AddArg(std::string_view text);
     void RemoveArg(std::string_view text);
@@ -32,7 +35,7 @@ class SwitchParser {
     std::size_t ArgPosition(std::string_view pattern) const;
     bool ArgContains(std::string_view text) const;
 
-    std::map<std::string, std::string> SelectedSwitches() const { return switches_; }
+    const std::map<std::string, std::string>& SelectedSwitches() const { return switches_; }
     std::vector<std::string> SelectedArgs() const { return argList_; }
     const std::string& ProgramPath() const { return programPath_; }
 
@@ -44,6 +47,9 @@ class SwitchParser {
 
     // True when `name` (without prefix) is a declared switch.
     bool IsDeclared(std::string_view name) const;
+    // The switch that was waiting for its value when switch `name` was typed
+    // on the command line ("-up -x" gives "up" for "x"), or "".
+    std::string AwaitedBy(std::string_view name) const;
 
   private:
     std::string Key(std::string_view name) const;
@@ -60,4 +66,5 @@ class SwitchParser {
     std::vector<std::string> bad_;
     std::vector<std::string> missing_;
     std::map<std::string, std::string> declarations_;
+    std::map<std::string, std::string> awaitedBy_;
 };

@@ -56,6 +56,11 @@ void ApplySwitchSettings(const SwitchParser& parser, RunSettings& settings) {
     }
 }
 
+std::string AttributeDelimiter(const SwitchParser& parser) {
+    std::string delim = parser.GetValueUnescaped(sw::delim);
+    return delim.empty() ? std::string(":") : delim;
+}
+
 namespace {
 
 // Environment variables cannot hold an empty value: "{~}" stands for one.
@@ -89,17 +94,24 @@ bool ReadEnv(std::string prefix, SwitchParser& parser, const std::vector<std::st
     int count = 0;
     for (const auto& entry : environment) {
         if (!IStartsWith(entry, prefix)) continue;
-        if (debug) diag::Out("DEBUG: ENVVAR: " + RedactEnvEntry(entry) + "\n");
         std::size_t eq = entry.find('=');
         std::string name = StrToLower(RemovePrefixes(entry.substr(0, eq), prefix));
         std::string value = eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+        if (debug)
+            diag::Out("DEBUG: ENVVAR: " + entry.substr(0, eq) +
+                      (eq == std::string::npos
+                           ? std::string()
+                           : "=" + RedactEnvValue(name, value, AttributeDelimiter(parser))) +
+                      "\n");
         if (name == "props" || value.empty()) {
             if (debug) diag::Out("DEBUG: Setting props\n");
             TokenVector pieces;
             GetTokens(value, " ", pieces);
             for (const auto& piece : pieces) {
                 if (piece.empty()) continue;
-                if (debug) diag::Out("DEBUG:     " + piece + "\n");
+                if (debug)
+                    diag::Out("DEBUG:     " + RedactAction(piece, AttributeDelimiter(parser)) +
+                              "\n");
                 parser.AddArg(piece);
             }
             continue;
@@ -108,7 +120,9 @@ bool ReadEnv(std::string prefix, SwitchParser& parser, const std::vector<std::st
         if (parser.IsSwitch(name)) continue;
         value = EmptyMarker(value);
         parser.SetValue(name, value);
-        if (debug) diag::Out("DEBUG:   Adding " + name + RedactValue(name, value) + "\n");
+        if (debug)
+            diag::Out("DEBUG:   Adding " + name +
+                      RedactValue(name, value, AttributeDelimiter(parser)) + "\n");
         ++count;
     }
     return count > 0;
@@ -163,7 +177,8 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
     if (std::ferror(file.get())) return refuse(std::strerror(errno));
     if (debug) diag::Out("DEBUG: Applying lines\n");
     for (const auto& line : lines) {
-        if (debug) diag::Out("DEBUG:    " + RedactSwitchLine(line) + "\n");
+        const std::string delim = AttributeDelimiter(parser);
+        if (debug) diag::Out("DEBUG:    " + RedactSwitchLine(line, delim) + "\n");
         if (line.empty()) continue;
         if (line.front() == '-' || line.front() == '/') {
             std::string rest = line.substr(1);
@@ -171,15 +186,18 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
             std::string name = StrToLower(rest.substr(0, sp));
             std::string value = sp == std::string::npos ? std::string() : rest.substr(sp + 1);
             if (debug)
-                diag::Out("DEBUG:        [" + name + " : " + RedactValue(name, value) + "]\n");
+                diag::Out("DEBUG:        [" + name + " : " + RedactValue(name, value, delim) +
+                          "]\n");
             if (parser.IsSwitch(name)) continue;
             value = EmptyMarker(value);
             if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
                 if (debug)
-                    diag::Out("DEBUG: Stripping quotes [" + RedactValue(name, value) + "]\n");
+                    diag::Out("DEBUG: Stripping quotes [" + RedactValue(name, value, delim) +
+                              "]\n");
                 value = value.substr(1, value.size() - 2);
                 if (debug)
-                    diag::Out("DEBUG: Stripped  quotes [" + RedactValue(name, value) + "]\n");
+                    diag::Out("DEBUG: Stripped  quotes [" + RedactValue(name, value, delim) +
+                              "]\n");
             }
             parser.SetValue(name, value);
             if (debug) diag::Out("DEBUG:  Adding " + name + "\n");
@@ -189,7 +207,7 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
         GetTokensQuoted(line, " ", pieces);
         for (const auto& piece : pieces) {
             if (piece.empty()) continue;
-            if (debug) diag::Out("DEBUG:        [" + piece + "]\n");
+            if (debug) diag::Out("DEBUG:        [" + RedactAction(piece, delim) + "]\n");
             parser.AddArg(piece);
         }
     }

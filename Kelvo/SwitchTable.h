@@ -1032,6 +1032,10 @@ const std::vector<std::string>& SwitchDeclarations();
 // LDAP URL) stay on.
 void ApplySwitchSettings(const SwitchParser& parser, RunSettings& settings);
 
+// The attribute-action delimiter as the switches set it so far (-delim,
+// unescaped), ":" when none is given.
+std::string AttributeDelimiter(const SwitchParser& parser);
+
 // Default environment prefix and switch file (always consulted).
 inline constexpr std::string_view kDefaultEnvPrefix = "pellix-default-kelvo-";
 inline constexpr std::string_view kDefaultSwitchFile = "pellix_default_kelvo.cf";

@@ -6,6 +6,7 @@
 #include "Platform.h"
 #include "RunState.h"
 #include "SIDS.h"
+#include "Secrets.h"
 #include "pellixstrings.h"
 
 #include <cstdio>
@@ -73,12 +74,13 @@ int HexValue(char c) {
     return -1;
 }
 
-int EncodeHex(const std::string& value, Bytes& out) {
+// `shown` is the value as messages may show it.
+int EncodeHex(const std::string& value, const std::string& shown, Bytes& out) {
     std::string clean = StrToLower(value);
     std::erase(clean, ' ');
     if (clean.size() % 2 != 0) {
         diag::Out("ERROR: Odd number of HEX characters. (" + std::to_string(clean.size()) + ") [" +
-                  value + "]\n");
+                  shown + "]\n");
         return -1;
     }
     out.clear();
@@ -87,7 +89,7 @@ int EncodeHex(const std::string& value, Bytes& out) {
         int lo = HexValue(clean[i + 1]);
         if (hi < 0 || lo < 0) {
             char bad = hi < 0 ? clean[i] : clean[i + 1];
-            diag::Out(std::string("ERROR: Error in HEX conversion - (") + bad + ") [" + value +
+            diag::Out(std::string("ERROR: Error in HEX conversion - (") + bad + ") [" + shown +
                       "]\n");
             return -1;
         }
@@ -233,9 +235,12 @@ namespace {
 int Encode(std::string& attribute, const std::string& value, const std::string& caller, Bytes& out,
            bool& endsRun) {
     out.clear();
+    // Password attributes (unicodePwd as hex##, userPassword as txt##) keep
+    // their values out of messages.
+    const std::string shown = RedactAttributeValue(attribute, value);
     diag::DebugOut("DEBUG: " + caller + "\n");
-    diag::DebugOut("DEBUG: Encoding Binary: " + attribute + ":" + value + "\n");
-    LogLine("Encoding Binary: " + attribute + ":" + value);
+    diag::DebugOut("DEBUG: Encoding Binary: " + attribute + ":" + shown + "\n");
+    LogLine("Encoding Binary: " + attribute + ":" + shown);
     const Prefix* found = nullptr;
     std::size_t at = std::string::npos;
     for (const auto& p : kPrefixes) {
@@ -253,16 +258,16 @@ int Encode(std::string& attribute, const std::string& value, const std::string& 
     }
     const std::string original = attribute;
     attribute.erase(at, found->word.size());
-    diag::DebugOut("DEBUG: Encoding " + std::string(found->label) + ": " + value + "\n");
-    LogLine("Encoding " + std::string(found->label) + ": " + value);
+    diag::DebugOut("DEBUG: Encoding " + std::string(found->label) + ": " + shown + "\n");
+    LogLine("Encoding " + std::string(found->label) + ": " + shown);
 
     int rc = 0;
     switch (found->kind) {
     case Kind::Sid: {
-        diag::DebugOut("DEBUG: SID String=" + value + "\n");
-        LogLine("SID String=" + value);
+        diag::DebugOut("DEBUG: SID String=" + shown + "\n");
+        LogLine("SID String=" + shown);
         if (!StringSidToBin(value, out))
-            return Win32Report("ERROR (ConvertStringSidToSid): [" + value + "] ", 1337);
+            return Win32Report("ERROR (ConvertStringSidToSid): [" + shown + "] ", 1337);
         break;
     }
     case Kind::Guid:
@@ -271,7 +276,7 @@ int Encode(std::string& attribute, const std::string& value, const std::string& 
     case Kind::Bin:
     case Kind::Base64:
     case Kind::Hex:
-        rc = EncodeHex(value, out);
+        rc = EncodeHex(value, shown, out);
         break;
     case Kind::Txt:
         out = EncodeTxt(value);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <malloc.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -199,6 +200,14 @@ std::string ExecutablePath() {
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return {};
     return std::string(buf, static_cast<std::size_t>(n));
+}
+
+bool DenyMemoryDumps() {
+    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+}
+
+void BlankArgument(char* argument) {
+    if (argument) explicit_bzero(argument, std::strlen(argument));
 }
 
 std::string HomeDirectory() {

@@ -58,5 +58,11 @@ bool TrimWorkingSet();
 std::string ExecutablePath();
 // Home directory of the current user ("" when unknown).
 std::string HomeDirectory();
+// Keeps the process's memory out of core files and away from debuggers of
+// other users (and /proc/PID/environ, mem and the like).  False on failure.
+bool DenyMemoryDumps();
+// Overwrites a process argument's text in place, so that process listings
+// (ps, /proc/PID/cmdline) no longer show it.
+void BlankArgument(char* argument);
 
 } // namespace platform

@@ -295,6 +295,24 @@ TEST(RequestBuilder, UnexpandableValueFailsThePreparation) {
     EXPECT_NE(r->text.find("ERROR: Couldn't expand dynamic string"), std::string::npos);
 }
 
+TEST(RequestBuilder, UnexpandablePasswordIsNotEchoed) {
+    for (const char* action : {"unicodePwd::Exp{{*x*}}S3cret", "userPassword:+:Exp{{*x*}}S3cret",
+                               "1.2.840.113556.1.4.90::Exp{{*x*}}S3cret"}) {
+        Built b;
+        b.s.op = KELVO_UPDATE;
+        b.s.expand = true;
+        b.mods = Parse({action});
+        RequestBuilder builder(b.s, b.mods, b.facts, b.lookups);
+        CaptureOutput cap;
+        const Step r = builder.Prepare();
+        ASSERT_TRUE(r) << action;
+        EXPECT_NE(r->text.find("ERROR: Couldn't expand dynamic string [********]"),
+                  std::string::npos)
+            << r->text;
+        EXPECT_EQ(r->text.find("S3cret"), std::string::npos) << r->text;
+    }
+}
+
 TEST(RequestBuilder, PasswordWarningOnlyWithoutProtection) {
     for (const bool sealed : {false, true}) {
         Built b;

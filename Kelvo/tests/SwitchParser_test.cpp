@@ -21,6 +21,25 @@ TEST(SwitchParser, SplitsSwitchesValuesAndActions) {
     EXPECT_EQ(p.GetArg(1), "description::foo");
 }
 
+TEST(SwitchParser, RemembersTheSwitchThatAwaitedAValue) {
+    auto p = Parse({"-up", "-Secret", "-b", "cn=x", "-rm", "-q"});
+    EXPECT_EQ(p.AwaitedBy("secret"), "up");
+    EXPECT_EQ(p.GetValue("up"), "");
+    EXPECT_EQ(p.AwaitedBy("b"), "secret"); // undeclared switches take values too
+    EXPECT_EQ(p.AwaitedBy("rm"), "");      // -b had its value
+    EXPECT_EQ(p.AwaitedBy("q"), "");       // -rm takes no value
+}
+
+TEST(SwitchParser, WipeValueKeepsTheSwitchSet) {
+    auto p = Parse({"-up", "Secret", "-b", "cn=x"});
+    p.WipeValue("UP");
+    EXPECT_TRUE(p.IsSwitch("up"));
+    EXPECT_EQ(p.GetValue("up"), "");
+    EXPECT_EQ(p.GetValue("b"), "cn=x");
+    p.WipeValue("nosuch");
+    EXPECT_FALSE(p.IsSwitch("nosuch"));
+}
+
 TEST(SwitchParser, PrefixesAndCase) {
     for (auto form : {"-b", "-B", "/b", "/B"}) {
         auto p = Parse({form, "value"});

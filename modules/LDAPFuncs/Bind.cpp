@@ -187,8 +187,10 @@ int BindSession(LDAP* ld, const BindRequest& request, BindOutcome& outcome) {
     KELVO_TRACE_SCOPE();
     if (request.method == BindMethod::Simple) {
         const std::string dn = request.anonymous ? "" : request.user;
-        std::string pw = request.anonymous ? "" : request.password;
-        berval cred{static_cast<ber_len_t>(pw.size()), pw.data()};
+        // The request's own password bytes: no copy left behind after the bind.
+        static const std::string kNoPassword;
+        const std::string& pw = request.anonymous ? kNoPassword : request.password;
+        berval cred{static_cast<ber_len_t>(pw.size()), const_cast<char*>(pw.data())};
         outcome.mechanism = "SIMPLE";
         return ldap_sasl_bind_s(ld, dn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
     }

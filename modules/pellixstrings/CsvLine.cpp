@@ -57,7 +57,9 @@ bool ParseCSVLine(std::string_view line, const CsvSettings& s, CsvLine& out) {
         }
     }
     if (diag::Debug()) {
-        diag::Out("DEBUG: LINE=[" + std::string(line) + "]\n");
+        // The line may hold passwords in columns only the caller knows:
+        // the raw text is a -d2 detail.
+        if (diag::Trace()) diag::Out("DEBUG: LINE=[" + std::string(line) + "]\n");
         diag::Out("DEBUG: CSV FIELDS\n");
         diag::Out(std::string("DEBUG:  delim  =") + s.delim + "\n");
         diag::Out(std::string("DEBUG:  mvdelim=") + s.mvDelim + "\n");

@@ -17,6 +17,10 @@ A case file holds header lines and blocks:
     --- stderr-contains
     --- file-contains NAME                    (each line must appear in a file
                                                the run left behind)
+    secret: TEXT                              (repeatable; TEXT, in any letter
+                                               case, must appear in no output:
+                                               stdout, stderr, nor any file the
+                                               run wrote, such as the log)
 
 The run happens in a fresh temporary directory with every environment
 variable that Kelvo reads as a switch layer removed.
@@ -32,7 +36,8 @@ import time
 
 
 def parse(path):
-    case = {"args": [], "env": {}, "exit": 0, "files": {}, "blocks": {}, "tty": False}
+    case = {"args": [], "env": {}, "exit": 0, "files": {}, "blocks": {}, "tty": False,
+            "secrets": []}
     block = None
     with open(path, encoding="utf-8") as f:
         for raw in f:
@@ -69,6 +74,8 @@ def parse(path):
                 case["env"][name] = val
             elif key == "exit":
                 case["exit"] = int(value)
+            elif key == "secret":
+                case["secrets"].append(value)
             elif key == "stdin-tty":
                 case["tty"] = value.lower() == "yes"
             else:
@@ -131,11 +138,24 @@ def main():
             for line in lines:
                 if line and line not in text:
                     failures.append(f"file {name} lacks: {line!r}")
+        written = {}
+        for name in os.listdir(tmp):
+            full = os.path.join(tmp, name)
+            if name in case["files"] or not os.path.isfile(full):
+                continue
+            with open(full, encoding="utf-8", errors="replace") as f:
+                written[name] = f.read()
     out = out.decode("utf-8", "replace")
     err = err.decode("utf-8", "replace")
     for marker in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
         if marker in err:
             failures.append(f"sanitizer report: {marker}")
+    channels = {"stdout": out, "stderr": err}
+    channels.update({f"file {name}": text for name, text in written.items()})
+    for secret in case["secrets"]:
+        for channel, text in channels.items():
+            if secret.lower() in text.lower():
+                failures.append(f"{channel} shows the secret {secret!r}")
     want = case["exit"] & 0xFF
     if code != want:
         failures.append(f"exit status {code}, expected {want} ({case['exit']})")
