@@ -28,6 +28,20 @@ std::set<std::string> BuildExclusionSet(std::string_view value) {
     return set;
 }
 
+bool ProcessGetInputAttribs(std::vector<std::string>& actions, std::string_view delim,
+                            const std::function<bool(std::string_view, std::string&)>& ask) {
+    const std::string marker = std::string(delim) + "{*}";
+    for (auto& action : actions) {
+        const std::size_t at = action.find(marker);
+        if (at == std::string::npos) continue;
+        const std::string attribute = action.substr(0, action.find(delim));
+        std::string value;
+        if (!ask(attribute, value)) return false;
+        action.replace(at + delim.size(), 3, value);
+    }
+    return true;
+}
+
 namespace {
 
 std::string BareName(const std::string& column) {

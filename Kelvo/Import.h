@@ -6,6 +6,7 @@
 #include "AttributeActions.h"
 #include "Request.h"
 
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -70,6 +71,12 @@ ImportSelection SelectImportColumns(const std::vector<std::string>& headerFields
 // Adds the actions of the imported columns to the containers.
 void AddImportActions(const std::vector<std::string>& columns, const SchemaSets& schema,
                       const ImportOptions& options, ModContainers& mods, std::vector<Note>& notes);
+
+// -getsecin: every attribute action holding ":{*}" is completed with a value
+// typed at a hidden prompt named after its attribute.  `ask` reads one value
+// (false when input ended).  The action list is rewritten in place.
+bool ProcessGetInputAttribs(std::vector<std::string>& actions, std::string_view delim,
+                            const std::function<bool(std::string_view, std::string&)>& ask);
 
 // The naming contexts DN replacement tokens stand for.
 struct NamingContexts {

@@ -5,6 +5,7 @@
 #include "DNInput.h"
 #include "Diag.h"
 #include "EncPwd.h"
+#include "Import.h"
 #include "LDAPFuncs.h"
 #include "ObjectActions.h"
 #include "Platform.h"
@@ -123,6 +124,7 @@ class Run {
     Step Limits();
     Step Connect();
     Step Prepare();
+    Step PrepareImport();
     Step Loop();
     int End(std::uint32_t lastError);
     int Finish(const Failure& failure); // every exit after start-up passes here
@@ -147,6 +149,8 @@ class Run {
     std::string serverName_; // DNS host name shown in error lines
     std::string baseDN_;     // the base, resolved against the RootDSE
     std::string password_;   // kept apart from the settings, wiped after the bind
+    DNReplacer replacer_;    // -replacedn
+    SchemaSets schema_;      // what import and DN replacement read of the schema
     Timers timers_;
     DomainPartitionMap partitions_;
     std::uint32_t succeeded_ = 0;
@@ -254,28 +258,35 @@ Step Run::EarlySwitches() {
     // Shortcuts, named containers and password switches expand into other
     // switches; that expansion is not part of this build yet, so refuse them
     // rather than run without them.
-    static constexpr std::string_view kNotYet[] = {sw::sc,           sw::chgpwd,
-                                                   sw::changepwd,    sw::setpwd,
-                                                   sw::getsecin,     sw::forestdns,
-                                                   sw::domaindns,    sw::legacydns,
-                                                   sw::dcs,          sw::fsps,
-                                                   sw::gpo,          sw::psocontainer,
-                                                   sw::quotas,       sw::ldappolicy,
-                                                   sw::xrights,      sw::partitions,
-                                                   sw::sitelinks,    sw::sites,
-                                                   sw::subnets,      sw::exch,
-                                                   sw::users,        sw::displayspecifiers,
-                                                   sw::ds,           sw::svcs,
-                                                   sw::do_,          sw::delobjs,
-                                                   sw::delobjs_plus, sw::roles,
-                                                   sw::system,       sw::fgpp,
-                                                   sw::import_,      sw::importus,
-                                                   sw::importpass1,  sw::importpass2,
-                                                   sw::replacedn};
+    static constexpr std::string_view kNotYet[] = {
+        sw::sc,         sw::chgpwd,       sw::changepwd,
+        sw::setpwd,     sw::forestdns,    sw::domaindns,
+        sw::legacydns,  sw::dcs,          sw::fsps,
+        sw::gpo,        sw::psocontainer, sw::quotas,
+        sw::ldappolicy, sw::xrights,      sw::partitions,
+        sw::sitelinks,  sw::sites,        sw::subnets,
+        sw::exch,       sw::users,        sw::displayspecifiers,
+        sw::ds,         sw::svcs,         sw::do_,
+        sw::delobjs,    sw::delobjs_plus, sw::roles,
+        sw::system,     sw::fgpp,
+    };
     for (auto name : kNotYet) {
         if (!parser_.IsSwitch(name)) continue;
         return UsageFailureAfterBlank(
             ErrorBlockText({"-" + std::string(name) + " is not available in this version."}));
+    }
+    if (parser_.IsSwitch(sw::getsecin)) {
+        // Values written as {*} are typed at a hidden prompt, never on the
+        // command line.
+        const std::vector<std::string> given = parser_.SelectedArgs();
+        std::vector<std::string> completed = given;
+        const std::string delim =
+            parser_.IsSwitch(sw::delim) ? parser_.GetValueUnescaped(sw::delim) : ":";
+        if (!ProcessGetInputAttribs(completed, delim.empty() ? ":" : delim, GetSecureString))
+            return Fail(exitcode::kFatal, "ERROR: No value was typed for a {*} value.\n" +
+                                              std::string(kDidNotComplete));
+        for (std::size_t i = 0; i < given.size(); ++i)
+            if (completed[i] != given[i]) parser_.ReplaceArg(given[i], completed[i]);
     }
     s_.updateNCHead = parser_.IsSwitch(sw::updatenchead);
     static constexpr std::pair<std::string_view, RedirectKind> kRedirects[] = {
@@ -420,8 +431,39 @@ Step Run::UrlAndBases() {
 Step Run::Conversions() {
     auto has = [&](std::string_view n) { return parser_.IsSwitch(n); };
     auto val = [&](std::string_view n) { return parser_.GetValue(n); };
+    // Import mode brings the switches it works with, unless given.
+    auto addIfAbsent = [&](std::string_view name, std::string_view value) {
+        if (!has(name)) parser_.SetValue(name, value);
+    };
+    if (has(sw::importpass1)) {
+        if (!has(sw::add))
+            return UsageFailure(ErrorBlockText({"Must use -add with -importpass1."}));
+        addIfAbsent(sw::import_, "");
+        addIfAbsent(sw::importexclattr, "");
+        s_.importPass1 = true;
+    }
+    if (has(sw::importpass2)) {
+        if (has(sw::add))
+            return UsageFailure(ErrorBlockText({"Can't use -importpass2 with -add."}));
+        addIfAbsent(sw::replacedn, "_all");
+        addIfAbsent(sw::csv, "");
+        s_.importPass2 = true;
+    }
+    if (has(sw::import_) || has(sw::importus)) {
+        s_.importMode = true;
+        s_.expand = true;
+        addIfAbsent(sw::csv, "");
+        if (has(sw::import_)) addIfAbsent(sw::stdinsort, "");
+        addIfAbsent(sw::replacedn, "_all");
+    }
+    s_.importExclusions = val(sw::importexclattr);
+    s_.replaceDN = has(sw::replacedn);
+    s_.replaceDNValue = val(sw::replacedn);
+    s_.replaceDNDelim = parser_.GetValueUnescaped(sw::replacedndelim);
+    s_.getSecureInput = has(sw::getsecin);
     // Plain on/off settings come straight from the switch table.
     ApplySwitchSettings(parser_, s_);
+    if (s_.importMode) s_.expand = true;
     // Counts and limits are whole numbers: "-1" must not turn into no limit.
     std::optional<Failure> bad;
     auto count = [&](std::string_view name, std::uint32_t max) -> std::uint32_t {
@@ -532,10 +574,6 @@ Step Run::OperationKind() {
     if (s_.importMode && s_.op != KELVO_ADD && s_.op != KELVO_UPDATE)
         return UsageFailure(
             ErrorBlockText({"Cannot use -import unless in add/update mode."}, ErrorFrame::Spaced));
-    if (s_.importMode && (s_.csv || s_.adcsv))
-        // Copying whole CSV rows into the directory is not part of this build.
-        return UsageFailureAfterBlank(ErrorBlockText(
-            {"Import mode is not available in this version; give attribute actions."}));
     return std::nullopt;
 }
 
@@ -768,6 +806,8 @@ Step Run::Prepare() {
         diag::DebugOut("DEBUG: SINGLE DN = " + dn + "\n");
     }
 
+    if (Step r = PrepareImport()) return r;
+
     // Descriptor edits become binary values before the first request.
     if (Step r = ResolveSdMods(mods_)) return r;
 
@@ -791,6 +831,95 @@ Step Run::Prepare() {
     return std::nullopt;
 }
 
+namespace {
+
+// Reads the DN-syntax attribute names, or every attribute and class, from the
+// schema.  A failed search is reported and leaves the set empty.
+void LoadSchema(LDAP* ld, const CRootDSE& root, bool everything, SchemaSets& schema,
+                const std::string& serverName) {
+    const std::string what = everything ? "(Schema Classes/Attributes)" : "(Schema OIDs)";
+    const std::string filter =
+        everything
+            ? "(&(!(isdefunct=TRUE))(|(objectclass=classSchema)(objectclass=attributeSchema)))"
+            : "(&(!(isdefunct=TRUE))(|(attributeSyntax=2.5.5.1)(attributeSyntax=2.5.5.7)"
+              "(attributeSyntax=2.5.5.14)))";
+    std::vector<std::string> attrs = {"ldapDisplayName"};
+    if (everything) {
+        diag::Out("Loading Classes and Attributes from schema...\n");
+        attrs.insert(attrs.end(), {"attributeSyntax", "objectCategory", "isSingleValued"});
+    } else {
+        diag::DebugOut("DEBUG: Loading DN style attrib names from schema...\n");
+    }
+    diag::DebugOut("DEBUG: Initializing Search Paging...\n");
+    const auto first = [](const EntryAttributes& a, const char* name) {
+        auto it = a.find(name);
+        return it == a.end() || it->second.empty() ? std::string() : it->second.front();
+    };
+    const PagedSearchResult r =
+        PagedSearch(ld, root.SchemaNC(), filter, attrs, root.SupportsPagedResults(),
+                    [&](const std::string&, const EntryAttributes& a) {
+                        const std::string name = StrToLower(first(a, "ldapdisplayname"));
+                        if (name.empty()) return;
+                        if (!everything) {
+                            schema.dnAttributes.insert(name);
+                            return;
+                        }
+                        const std::string category = first(a, "objectcategory");
+                        if (IStartsWith(category, "CN=Class-Schema")) {
+                            schema.classes.insert(name);
+                        } else if (IStartsWith(category, "CN=Attribute-Schema")) {
+                            schema.attributes.insert(name);
+                            if (IStartsWith(first(a, "issinglevalued"), "TRUE"))
+                                schema.singleValued.insert(name);
+                        }
+                    });
+    if (r.code != 0) {
+        diag::Out(LDAPErrorLine(r.code, "ldap_get_next_page_s " + what, serverName));
+        return;
+    }
+    if (everything) {
+        schema.checkActive = !schema.attributes.empty();
+        diag::DebugOut("DEBUG: Finished Loading Classes/Attributes from schema.\n");
+    } else {
+        diag::DebugOut("DEBUG: Finished Loading OIDs from schema.\n");
+    }
+}
+
+} // namespace
+
+Step Run::PrepareImport() {
+    const RunSettings& s = Settings();
+    const CRootDSE& root = *root_;
+    if (s.replaceDN) {
+        replacer_ =
+            DNReplacer(s.replaceDNValue, s.replaceDNDelim,
+                       {root.ConfigNC(), root.SchemaNC(), root.DefaultNC(), root.RootDomainNC()});
+        diag::DebugOut("DEBUG: DN Replacements\n");
+        for (const auto& [find, replacement] : replacer_.Pairs()) {
+            diag::DebugOut("DEBUG: Replace DN:" + find + ":" + replacement + "\n");
+            LogLine("Replace DN:" + find + ":" + replacement);
+        }
+    }
+    if (s.replaceDN || s.importPass1 || s.importPass2)
+        LoadSchema(ld_, root, false, schema_, serverName_);
+    if (!s.importMode) return std::nullopt;
+    if (root.IsWindowsLDAP() && (s.op == KELVO_ADD || s.op == KELVO_UPDATE))
+        LoadSchema(ld_, root, true, schema_, serverName_);
+    const std::set<std::string> excluded = BuildExclusionSet(s.importExclusions);
+    LogLine("Excluded Attributes");
+    for (const auto& name : excluded)
+        LogLine("    " + name);
+    ImportOptions options;
+    options.add = s.op == KELVO_ADD;
+    options.pass1 = s.importPass1;
+    options.pass2 = s.importPass2;
+    ImportSelection chosen =
+        SelectImportColumns(input_.csv.headerFields, mods_.named, excluded, schema_, options);
+    AddImportActions(chosen.columns, schema_, options, mods_, chosen.notes);
+    PrintNotes(chosen.notes, Quiet());
+    return std::nullopt;
+}
+
 Step Run::Loop() {
     const RunSettings& s = Settings();
     SessionLookups lookups(ld_, *root_, s.showRecycled);
@@ -800,7 +929,10 @@ Step Run::Loop() {
     facts.protectedSession = sessionProtected_;
     facts.rootNC = root_->RootDomainNC();
     facts.logOpen = Log().IsOpen();
-    RequestBuilder builder(s, mods_, facts, lookups);
+    RowServices rows;
+    rows.replacer = &replacer_;
+    rows.dnAttributes = &schema_.dnAttributes;
+    RequestBuilder builder(s, mods_, facts, lookups, rows);
     if (Step r = builder.Prepare()) return r;
 
     PrinterOptions po;
@@ -819,7 +951,7 @@ Step Run::Loop() {
     for (const Target& target : input_.targets) {
         ++processed;
         printer.Begin(target, processed);
-        BuildOutcome built = builder.Build(target);
+        BuildOutcome built = builder.Build(target, processed - 1);
         printer.Notes(built.request.notes);
         Result result;
         switch (built.status) {

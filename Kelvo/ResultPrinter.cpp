@@ -12,11 +12,11 @@ std::string DNLine(const std::string& dn) {
 
 } // namespace
 
-void ResultPrinter::Notes(const std::vector<Note>& notes) const {
+void PrintNotes(const std::vector<Note>& notes, bool quiet) {
     for (const auto& n : notes) {
         switch (n.channel) {
         case Channel::Console:
-            if (!o_.quiet) diag::Out(n.text);
+            if (!quiet) diag::Out(n.text);
             break;
         case Channel::ConsoleAlways:
             diag::Out(n.text);
@@ -32,6 +32,10 @@ void ResultPrinter::Notes(const std::vector<Note>& notes) const {
             break;
         }
     }
+}
+
+void ResultPrinter::Notes(const std::vector<Note>& notes) const {
+    PrintNotes(notes, o_.quiet);
 }
 
 void ResultPrinter::Begin(const Target& target, std::size_t processed) const {

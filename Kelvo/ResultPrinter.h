@@ -20,6 +20,10 @@ struct PrinterOptions {
     std::string serverName; // shown in error lines
 };
 
+// Writes lines to where their channel says (console unless `quiet`, the log,
+// debug or trace output).
+void PrintNotes(const std::vector<Note>& notes, bool quiet);
+
 class ResultPrinter {
   public:
     explicit ResultPrinter(PrinterOptions options) : o_(std::move(options)) {}

@@ -92,6 +92,11 @@ struct RunSettings {
     std::string xdom;
     int csvModNull = 0; // 1 ignore, 2 clear
     bool importMode = false;
+    bool importPass1 = false, importPass2 = false;
+    std::string importExclusions; // -importexclattr
+    bool replaceDN = false;       // -replacedn given (or implied by import)
+    std::string replaceDNValue, replaceDNDelim;
+    bool getSecureInput = false; // -getsecin
     std::string bmod;
     std::string autobase;
     std::string rnpb;

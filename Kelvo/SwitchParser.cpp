@@ -161,6 +161,17 @@ void SwitchParser::RemoveArg(std::string_view text) {
     std::erase_if(argList_, [&](const std::string& a) { return Key(a) == key; });
 }
 
+void SwitchParser::ReplaceArg(std::string_view text, std::string_view replacement) {
+    const std::string key = Key(text);
+    for (auto& a : argList_) {
+        if (Key(a) != key) continue;
+        argSet_.erase(key);
+        a = std::string(replacement);
+        argSet_[Key(a)] = '1';
+        return;
+    }
+}
+
 std::string SwitchParser::GetArg(long n) const {
     if (n <= 0 || static_cast<std::size_t>(n) > argList_.size()) return {};
     return argList_[static_cast<std::size_t>(n - 1)];

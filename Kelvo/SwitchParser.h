@@ -27,6 +27,8 @@ class SwitchParser {
 
     void AddArg(std::string_view text);
     void RemoveArg(std::string_view text);
+    // Puts `replacement` in the place of the argument `text`.
+    void ReplaceArg(std::string_view text, std::string_view replacement);
     std::size_t ArgCount() const { return argList_.size(); }
     std::size_t SwitchCount() const { return switches_.size(); }
     // 1-based; "" when out of range.
