@@ -34,6 +34,10 @@ struct Call {
 // The context's services, or none at all.
 const ExpansionServices& ServicesOf(const ExpansionContext& ctx);
 
+// At -d writes `line` + `shown` + "\n"; a non-empty `shown` becomes
+// "********" for secrets unless -d2 is on.
+void DebugLine(const Call& call, std::string_view line, std::string_view shown = {});
+
 // --- Failures (message texts live here only) --------------------------------
 
 Failure NotInCsv(const Call& call, std::string_view column);

@@ -1,4 +1,5 @@
 // The field modifier table of variable expansion: {{column:modifier...}}.
+#include "Diag.h"
 #include "ExpansionInternal.h"
 #include "pellixstrings.h"
 
@@ -73,6 +74,8 @@ Status Int8Shift(const Use& use, std::string& value) {
 Status Arithmetic(const Use& use, std::string& value) {
     const std::uint32_t v = ParseOperand(value);
     const std::uint32_t n = ParseOperand(use.rest);
+    DebugLine(use.call, "DEBUG: Value=", value);
+    DebugLine(use.call, "DEBUG: InsertValue=", use.rest);
     std::uint32_t r = 0;
     switch (use.param.front()) {
     case '&':
@@ -106,6 +109,7 @@ Status Arithmetic(const Use& use, std::string& value) {
         return InvalidModifier(use.call, use.param);
     }
     value = std::to_string(r);
+    DebugLine(use.call, "DEBUG: New InsertValue=", value);
     return std::nullopt;
 }
 
@@ -118,6 +122,12 @@ Status Replace(const Use& use, std::string& value) {
         sep == std::string_view::npos ? std::string_view() : use.rest.substr(sep + 1);
     const bool all = use.param.starts_with("all");
     const bool ci = use.param.ends_with("ci");
+    if (use.separator == '$') DebugLine(use.call, "DEBUG: Overriding for replace functions.");
+    DebugLine(use.call, all ? (ci ? "DEBUG: replace all ci..." : "DEBUG: replace all...")
+                            : (ci ? "DEBUG: replace ci..." : "DEBUG: replace..."));
+    DebugLine(use.call, "DEBUG: Old String: ", value);
+    if (diag::Debug())
+        DebugLine(use.call, "DEBUG: Replace ", std::string(find) + " with " + std::string(with));
     if (find.empty()) return std::nullopt;
     if (!all) {
         value = StrReplaceFirst(value, find, with, ci);
@@ -139,6 +149,7 @@ Status Replace(const Use& use, std::string& value) {
         out.append(value, pos);
         value = std::move(out);
     }
+    DebugLine(use.call, "DEBUG: New String: ", value);
     return std::nullopt;
 }
 

@@ -19,6 +19,14 @@ const ExpansionServices& ServicesOf(const ExpansionContext& ctx) {
     return ctx.services != nullptr ? *ctx.services : kNone;
 }
 
+void DebugLine(const Call& call, std::string_view line, std::string_view shown) {
+    if (!diag::Debug()) return;
+    std::string text(line);
+    text += call.secret && !shown.empty() && !diag::Trace() ? "********" : shown;
+    text += '\n';
+    diag::Out(text);
+}
+
 Failure NotInCsv(const Call& call, std::string_view column) {
     return {expansioncode::kUnknownName,
             {"ERROR: Attribute (" + call.Shown(column) + ") is not listed in the CSV input"}};
@@ -218,6 +226,9 @@ Status ExpandOne(std::string_view text, std::string_view expr, const ExpansionCo
               secret};
     const std::string lcName = LowerName(call.name, ctx.attribute);
     DebugExpression(call, text, expr, lcName);
+    if (change == CaseChange::Lower) DebugLine(call, "DEBUG: Lowercase Modifier");
+    if (change == CaseChange::Upper) DebugLine(call, "DEBUG: Uppercase Modifier");
+    if (!call.modifiers.empty()) DebugLine(call, "DEBUG: Modifier: ", call.modifiers);
 
     const std::size_t start = out.size();
     if (!lcName.empty() && lcName.front() == '*') {

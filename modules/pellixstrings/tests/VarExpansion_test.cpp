@@ -575,6 +575,24 @@ TEST(VarExpansion, DebugLinesHideSecretsUnlessTracing) {
     EXPECT_TRUE(VarExpansion("{{sn}}", f.Context("bin##description")).ok);
     EXPECT_NE(out.find("DEBUG:   attr_prefixtype = bin\n"), std::string::npos) << out;
     EXPECT_NE(out.find("DEBUG:   lcvar = sn\n"), std::string::npos) << out;
+
+    out.clear();
+    EXPECT_EQ(VarExpansion("{{sn:$rall$e$o:_uc}}", f.Context()).value, "LOO");
+    for (const char* line :
+         {"DEBUG: Uppercase Modifier\n", "DEBUG: Modifier: $rall$e$o\n",
+          "DEBUG: Overriding for replace functions.\n", "DEBUG: replace all...\n",
+          "DEBUG: Old String: Lee\n", "DEBUG: Replace e with o\n", "DEBUG: New String: Loo\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << out;
+
+    out.clear();
+    EXPECT_TRUE(VarExpansion("{{sn:$rall$e$o}}", f.Context("unicodePwd")).ok);
+    EXPECT_NE(out.find("DEBUG: Old String: ********\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Lee"), std::string::npos) << out;
+
+    out.clear();
+    s.trace = true;
+    EXPECT_TRUE(VarExpansion("{{sn:$rall$e$o}}", f.Context("unicodePwd")).ok);
+    EXPECT_NE(out.find("DEBUG: Old String: Lee\n"), std::string::npos) << out;
     diag::Get() = diag::Settings{};
 }
 
