@@ -47,6 +47,12 @@ Failure NeedsDnValues();
 Failure ServiceMissing(const Call& call, std::string_view what);
 Failure InvalidModifier(const Call& call, std::string_view modifier);
 Failure MissingTime(std::string_view opcode);
+Failure Unterminated();
+Failure NoRecord();
+// `where`: the object's DN, or a description of the record.
+Failure ShortRecord(const Call& call, std::string_view column, std::size_t index,
+                    std::size_t fields, std::string_view where);
+Failure DivisionByZero();
 
 // --- Numbers and time shifts ------------------------------------------------
 

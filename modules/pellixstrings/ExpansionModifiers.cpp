@@ -100,9 +100,7 @@ Status Arithmetic(const Use& use, std::string& value) {
         r = v * n;
         break;
     case '/':
-        if (n == 0)
-            return Failure{expansioncode::kInvalidModifier,
-                           {"ERROR: Division by zero in modifier (/)"}};
+        if (n == 0) return DivisionByZero();
         r = v / n;
         break;
     default:

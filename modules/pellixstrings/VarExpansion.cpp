@@ -57,6 +57,30 @@ Failure MissingTime(std::string_view opcode) {
             {"", "", "ERROR: Need to specify time with " + std::string(opcode)}};
 }
 
+Failure Unterminated() {
+    return {expansioncode::kUnknownName,
+            {"ERROR: Expansion expression opened with {{ is not closed with }}"}};
+}
+
+Failure NoRecord() {
+    return {expansioncode::kNoRecord,
+            {"ERROR: Critical internal failure 10023 ",
+             "ERROR: Verify that CSV lines are available in PIPE input. "}};
+}
+
+Failure ShortRecord(const Call& call, std::string_view column, std::size_t index,
+                    std::size_t fields, std::string_view where) {
+    return {expansioncode::kShortRecord,
+            {"ERROR: Critical internal failure 10024 |" + call.Shown(column) + "|" +
+                 std::to_string(index) + "|" + std::to_string(fields),
+             "ERROR: Doublecheck field count for this entry in CSV stream (" + std::string(where) +
+                 ")."}};
+}
+
+Failure DivisionByZero() {
+    return {expansioncode::kInvalidModifier, {"ERROR: Division by zero in modifier (/)"}};
+}
+
 std::int64_t LeadingInt(std::string_view text) {
     std::size_t i = 0;
     bool negative = false;
@@ -152,20 +176,13 @@ Status FindField(const Call& call, const std::string& lcName, const CsvField*& f
     if (ctx.header == nullptr) return NotInCsv(call, shown);
     const auto it = ctx.header->find(lcName);
     if (it == ctx.header->end()) return NotInCsv(call, shown);
-    if (ctx.record == nullptr)
-        return Failure{expansioncode::kNoRecord,
-                       {"ERROR: Critical internal failure 10023 ",
-                        "ERROR: Verify that CSV lines are available in PIPE input. "}};
+    if (ctx.record == nullptr) return NoRecord();
     if (it->second >= ctx.record->size()) {
         std::string where = "record has " + std::to_string(ctx.record->size()) + " fields";
         if (ctx.dnValues != nullptr) {
             if (auto dn = ctx.dnValues->find("DN"); dn != ctx.dnValues->end()) where = dn->second;
         }
-        return Failure{
-            expansioncode::kShortRecord,
-            {"ERROR: Critical internal failure 10024 |" + call.Shown(shown) + "|" +
-                 std::to_string(it->second) + "|" + std::to_string(ctx.record->size()),
-             "ERROR: Doublecheck field count for this entry in CSV stream (" + where + ")."}};
+        return ShortRecord(call, shown, it->second, ctx.record->size(), where);
     }
     field = &(*ctx.record)[it->second];
     return std::nullopt;
@@ -286,9 +303,7 @@ ExpansionResult VarExpansion(std::string_view text, const ExpansionContext& ctx)
     std::size_t pos = 0;
     while (open != std::string_view::npos) {
         const std::size_t close = text.find("}}", open + 2);
-        if (close == std::string_view::npos)
-            return Failed({expansioncode::kUnknownName,
-                           {"ERROR: Expansion expression opened with {{ is not closed with }}"}});
+        if (close == std::string_view::npos) return Failed(Unterminated());
         out.append(text.substr(pos, open - pos));
         if (Status s = ExpandOne(text, text.substr(open + 2, close - open - 2), ctx, secret, out))
             return Failed(std::move(*s));
