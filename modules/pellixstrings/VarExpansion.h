@@ -69,8 +69,9 @@ struct ExpansionServices {
         randomString;
 };
 
-// The inputs of one expansion.  Pointers are borrowed for the call; null
-// means "not available" (no CSV record, no DN values outside CSV modes).
+// The inputs of one expansion.  Pointers and the attribute text are borrowed
+// for the call; a null pointer means "not available" (no CSV record, no DN
+// values outside CSV modes).
 struct ExpansionContext {
     const CsvLine* record = nullptr;
     const ExpansionHeaderMap* header = nullptr;
@@ -105,8 +106,8 @@ ExpansionResult VarExpansion(std::string_view text, const ExpansionContext& ctx)
 
 // The number of values, in `row`, of the column named by the first
 // expression of `valueText` (0 when there is no expression, the name is not a
-// column or the row is too short).  "." or an empty name is the attribute
-// without its encoding prefix.
+// column or the row is too short).  An empty name, or one that begins with
+// ".", is the attribute without its encoding prefix.
 std::size_t VarExpansionAttrCnt(std::string_view valueText, std::string_view attribute,
                                 const ExpansionHeaderMap& header, const CsvLine& row);
 
