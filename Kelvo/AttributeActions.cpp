@@ -6,7 +6,6 @@
 #include "Secrets.h"
 #include "Utf16.h"
 #include "ValueEncoding.h"
-#include "VarExpansion.h"
 #include "pellixstrings.h"
 
 #include <algorithm>
@@ -296,14 +295,6 @@ Bytes PasswordValue(const std::string& password) {
 
 namespace {
 
-bool ExpandIf(bool expand, const std::string& in, std::string& out) {
-    if (!expand) {
-        out = in;
-        return true;
-    }
-    return VarExpansionSingle(in, out);
-}
-
 // A DN-syntax value as -replacedn rewrites it.
 std::string ReplacedDN(const BuildOptions& o, const std::string& attribute, std::string value) {
     if (o.replacer && o.replacer->Active() && o.dnAttributes && o.dnAttributes->contains(attribute))
@@ -333,17 +324,27 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
         log(std::string("MOD: ") + (passwordChange ? "LDAP_MOD_ADD" : "LDAP_MOD_REPLACE") +
             " | LDAP_MOD_BVALUES - " + name);
     };
+    Expanded failure;
     auto fail = [&](const std::string& name, const std::string& value) {
         result.ok = false;
-        result.error =
-            "ERROR: Couldn't expand dynamic string [" + RedactAttributeValue(name, value) + "]";
+        result.exitCode = failure.exitCode != 0 ? failure.exitCode : exitcode::kExpandFailed;
+        result.error = failure.message + "ERROR: Couldn't expand dynamic string [" +
+                       RedactAttributeValue(name, value) + "]";
         return result;
     };
     std::string current; // the attribute whose values are expanded
     auto expandAll = [&](const std::vector<std::string>& raws, std::vector<std::string>& values) {
         for (const auto& raw : raws) {
-            std::string v;
-            if (!ExpandIf(options.expand, raw, v)) return false;
+            std::string v = raw;
+            if (options.expand) {
+                if (!options.expander) return false;
+                Expanded e = options.expander(raw, current);
+                if (!e.ok) {
+                    failure = std::move(e);
+                    return false;
+                }
+                v = std::move(e.value);
+            }
             values.push_back(ReplacedDN(options, current, std::move(v)));
         }
         return true;
@@ -440,7 +441,7 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
     return result;
 }
 
-Step ResolveSdMods(ModContainers& c) {
+Step ResolveSdMods(ModContainers& c, const ExpandFn& expand) {
     KELVO_TRACE_SCOPE();
     for (const auto& [attribute, ops] : c.sdMods) {
         for (const auto& [op, values] : ops) {
@@ -456,11 +457,12 @@ Step ResolveSdMods(ModContainers& c) {
             }
             std::string value = values.front();
             if (value.find('{') != std::string::npos) {
-                std::string expanded;
-                if (!VarExpansionSingle(value, expanded))
-                    return Fail(exitcode::kExpandFailed,
-                                "ERROR: Couldn't expand dynamic string [" + value + "]\n");
-                value = expanded;
+                Expanded e = expand ? expand(value, attribute) : Expanded{false, {}, 0, {}};
+                if (!e.ok)
+                    return Fail(e.exitCode != 0 ? e.exitCode : exitcode::kExpandFailed,
+                                e.message + "ERROR: Couldn't expand dynamic string [" + attribute +
+                                    "]\n");
+                value = std::move(e.value);
             }
             std::string attr = attribute;
             Bytes bytes;

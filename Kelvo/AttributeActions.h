@@ -8,6 +8,7 @@
 #include "Request.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -65,11 +66,21 @@ bool ExpandDNWArg(const std::string& operation, std::string& attribute, std::str
 void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::string>& values,
                         std::map<std::string, std::vector<std::string>>& map);
 
+// A value after {{...}} expansion.
+struct Expanded {
+    bool ok = true;
+    std::string value;
+    int exitCode = 0;    // when not ok: the code the run ends with
+    std::string message; // when not ok: what to show
+};
+using ExpandFn = std::function<Expanded(const std::string& text, const std::string& attribute)>;
+
 // unicodePwd travels as the quoted password in UTF-16LE.
 Bytes PasswordValue(const std::string& password);
 
 struct BuildOptions {
     bool expand = false;    // -expand: values pass through {{...}} expansion
+    ExpandFn expander;      // how, when `expand`
     bool encrypted = false; // the session is protected (TLS or SASL sealing)
     std::string leaveOut;   // a text attribute not to send (set another way)
     // -replacedn: values of DN-syntax attributes move to the other
@@ -82,6 +93,7 @@ struct BuildResult {
     bool ok = true;                // false: a value could not be expanded
     std::string generatedPassword; // a {{*rnd*}} password, shown per object
     std::string error;
+    int exitCode = 0; // when not ok
     // unicodePwd is written on a session that is neither TLS nor sealed.
     bool needsEncryptionWarning = false;
     std::vector<Note> notes; // the log lines of the records, in order
@@ -96,4 +108,4 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
 // Turns the descriptor edits into binary values (replace, add, delete).
 // Fails with -99 for several texts on one operation, or with the encoder's
 // code.
-[[nodiscard]] Step ResolveSdMods(ModContainers& c);
+[[nodiscard]] Step ResolveSdMods(ModContainers& c, const ExpandFn& expand);

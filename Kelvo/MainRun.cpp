@@ -5,6 +5,7 @@
 #include "DNInput.h"
 #include "Diag.h"
 #include "EncPwd.h"
+#include "Expansion.h"
 #include "Import.h"
 #include "LDAPFuncs.h"
 #include "ObjectActions.h"
@@ -17,7 +18,6 @@
 #include "SwitchParser.h"
 #include "SwitchTable.h"
 #include "ValueEncoding.h"
-#include "VarExpansion.h"
 #include "pellixstrings.h"
 
 #include <cstdio>
@@ -146,11 +146,12 @@ class Run {
     std::unique_ptr<CRootDSE> root_;
     LDAP* ld_ = nullptr;
     bool sessionProtected_ = false;
-    std::string serverName_; // DNS host name shown in error lines
-    std::string baseDN_;     // the base, resolved against the RootDSE
-    std::string password_;   // kept apart from the settings, wiped after the bind
-    DNReplacer replacer_;    // -replacedn
-    SchemaSets schema_;      // what import and DN replacement read of the schema
+    std::string serverName_;                  // DNS host name shown in error lines
+    std::string baseDN_;                      // the base, resolved against the RootDSE
+    std::string password_;                    // kept apart from the settings, wiped after the bind
+    DNReplacer replacer_;                     // -replacedn
+    SchemaSets schema_;                       // what import and DN replacement read of the schema
+    std::unique_ptr<RunExpansion> expansion_; // {{...}} values, after the RootDSE
     Timers timers_;
     DomainPartitionMap partitions_;
     std::uint32_t succeeded_ = 0;
@@ -777,16 +778,7 @@ Step Run::Connect() {
 Step Run::Prepare() {
     const RunSettings& s = Settings();
     const CRootDSE& root = *root_;
-    auto& vars = ExpansionVariables();
-    vars["ROOT"] = root.RootDomainNC();
-    vars["CONFIG"] = root.ConfigNC();
-    vars["DEFAULT"] = root.DefaultNC();
-    vars["SCHEMA"] = root.SchemaNC();
-    vars["SECPRIN"] = root.PrincipalName();
-    vars["FQDN"] = root.DnsHostName();
-    vars["DOMAINDNS"] = ConvertDNToDomain(root.DefaultNC());
-    vars["ROOTDNS"] = ConvertDNToDomain(root.RootDomainNC());
-
+    expansion_ = std::make_unique<RunExpansion>(ld_, root_.get(), &input_.csv.header);
     if (parser_.ArgContains("SD##") || parser_.ArgContains("*domain") ||
         parser_.ArgContains("*root") || parser_.ArgContains("*forest") || s.csv || s.adcsv) {
         diag::DebugOut("DEBUG: SD## or CSV detected, preloading domain sid/dns tables...");
@@ -809,7 +801,11 @@ Step Run::Prepare() {
     if (Step r = PrepareImport()) return r;
 
     // Descriptor edits become binary values before the first request.
-    if (Step r = ResolveSdMods(mods_)) return r;
+    if (Step r = ResolveSdMods(mods_, [&](const std::string& text, const std::string& attribute) {
+            return expansion_->ExpandPlain(text, attribute,
+                                           static_cast<std::uint64_t>(s.counterStart));
+        }))
+        return r;
 
     if (Log().IsOpen() || parser_.IsSwitch(sw::extsrvinfo)) {
         const auto lines = ServerInfoLines(root, serverName_, baseDN_);
@@ -930,6 +926,7 @@ Step Run::Loop() {
     facts.rootNC = root_->RootDomainNC();
     facts.logOpen = Log().IsOpen();
     RowServices rows;
+    rows.expander = expansion_.get();
     rows.replacer = &replacer_;
     rows.dnAttributes = &schema_.dnAttributes;
     RequestBuilder builder(s, mods_, facts, lookups, rows);

@@ -7,7 +7,6 @@
 #include "Secrets.h"
 #include "SwitchTable.h"
 #include "Utf16.h"
-#include "VarExpansion.h"
 #include "pellixstrings.h"
 
 #include <cctype>

@@ -5,7 +5,6 @@
 #include "ObjectActions.h"
 #include "Secrets.h"
 #include "Utf16.h"
-#include "VarExpansion.h"
 #include "pellixstrings.h"
 
 #include <cstdlib>
@@ -33,8 +32,10 @@ RequestBuilder::RequestBuilder(const RunSettings& settings, const ModContainers&
                                ServerFacts facts, DirectoryLookups& lookups, RowServices rows)
     : s_(settings), mods_(mods), facts_(std::move(facts)), lookups_(lookups), rows_(rows) {}
 
+// CSV rows, and runs whose values are expanded ({{*cnt*}} differs per
+// object), build one modification list per object.
 bool RequestBuilder::CsvRows() const {
-    return (s_.csv || s_.adcsv) && rows_.expander != nullptr;
+    return (s_.csv || s_.adcsv || s_.expand) && rows_.expander != nullptr;
 }
 
 std::string RequestBuilder::CsvLabel() const {
@@ -158,7 +159,7 @@ Step RequestBuilder::Prepare() {
         auto list = std::make_shared<ModList>();
         BuildResult built = BuildModifications(mods_, options, add, *list);
         if (!built.ok)
-            return Fail(exitcode::kExpandFailed, built.error + "\n" + std::string(kDidNotComplete));
+            return Fail(built.exitCode, built.error + "\n" + std::string(kDidNotComplete));
         generatedPassword_ = built.generatedPassword;
         modNotes = std::move(built.notes);
         encryptionWarning = built.needsEncryptionWarning;
@@ -191,14 +192,18 @@ std::string RequestBuilder::NewParentFor(const std::string& dn, std::vector<Note
 bool RequestBuilder::ExpandRDN(const std::string& dn, std::string& rdn,
                                BuildOutcome& outcome) const {
     if (!s_.expand || s_.bmod.empty()) return true;
-    DNBreakoutMap parts;
-    if (int rc = DNBreakout(dn, false, parts); rc != 0) {
-        outcome.status = BuildOutcome::Status::Fatal;
-        outcome.exitCode = rc;
+    if (rows_.expander == nullptr) {
+        outcome.status = BuildOutcome::Status::Failed;
+        outcome.code = ToWinLdapCode(LDAP_PARAM_ERROR);
+        outcome.message = "ERROR: Couldn't expand dynamic string";
         return false;
     }
-    ExpansionVariables()["ORIGNAME"] = parts["NAME"];
-    if (VarExpansionSingle(s_.bmod, rdn)) return true;
+    const Expanded e =
+        rows_.expander->ExpandPlain(s_.bmod, "", static_cast<std::uint64_t>(s_.counterStart), &dn);
+    if (e.ok) {
+        rdn = e.value;
+        return true;
+    }
     outcome.status = BuildOutcome::Status::Failed;
     outcome.code = ToWinLdapCode(LDAP_PARAM_ERROR);
     outcome.message = "ERROR: Couldn't expand dynamic string";
@@ -410,6 +415,7 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
     options.encrypted = facts_.protectedSession;
     options.replacer = rows_.replacer;
     options.dnAttributes = rows_.dnAttributes;
+    if (refreshTtl_ >= 0) options.leaveOut = "entryttl";
     Target addressed = target;
     addressed.dn = dn;
     RowMods row =
@@ -438,6 +444,11 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
         return o;
     }
     o.request.dn = dn;
+    o.request.refreshTtl = refreshTtl_;
+    if (row.mods->Empty() && refreshTtl_ >= 0 && !add) {
+        o.request.kind = RequestKind::Refresh;
+        return o;
+    }
     if (row.mods->Empty()) {
         notes.push_back({Channel::ConsoleAlways, "  No LDAP updates to make.\n"});
         notes.push_back(Log("No LDAP updates to make..."));

@@ -126,6 +126,13 @@ bool RowBuilder::Replaces() {
         const bool takeSingle = multi == c_.replaceAll.end() ||
                                 (single != c_.replace.end() && single->first < multi->first);
         const std::string& name = takeSingle ? single->first : multi->first;
+        if (name == o_.leaveOut) {
+            if (takeSingle)
+                ++single;
+            else
+                ++multi;
+            continue;
+        }
         std::vector<std::string> values;
         std::string raw;
         if (takeSingle) {
@@ -224,6 +231,7 @@ RowMods RowBuilder::Build() {
     }
     if (!Replaces()) return failed();
     for (const auto& [name, texts] : c_.add) {
+        if (name == o_.leaveOut) continue;
         std::vector<std::string> values;
         if (!ExpandList(name, texts, values)) return failed();
         if (o_.add) {

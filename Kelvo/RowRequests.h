@@ -15,13 +15,6 @@
 
 class DNReplacer;
 
-struct Expanded {
-    bool ok = true;
-    std::string value;
-    int exitCode = 0;    // when not ok: the code the run ends with
-    std::string message; // when not ok: what to show
-};
-
 // Expands {{...}} values for one target (its CSV row, its DN, the run's
 // counter).  The driver implements it with the expansion language; tests
 // with a fake.
@@ -35,6 +28,9 @@ class ValueExpander {
     // when it names no column).
     virtual std::size_t ValueCount(const Target& target, std::string_view text,
                                    std::string_view attribute) const = 0;
+    // `text` with no CSV row; with `dn` also that DN's parts (-bmod).
+    virtual Expanded ExpandPlain(std::string_view text, std::string_view attribute,
+                                 std::uint64_t counter, const std::string* dn) const = 0;
 };
 
 struct RowOptions {
@@ -42,6 +38,7 @@ struct RowOptions {
     bool expand = false;                  // values are expanded
     int csvModNull = 0;                   // empty replace values: 0 sent, 1 left out, 2 cleared
     bool encrypted = false;               // the session is protected (TLS or sealing)
+    std::string leaveOut;                 // a text attribute not to send (set another way)
     const DNReplacer* replacer = nullptr; // -replacedn, or none
     const std::set<std::string>* dnAttributes = nullptr; // whose values are DNs
 };

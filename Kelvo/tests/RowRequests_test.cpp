@@ -28,6 +28,10 @@ class FakeExpander final : public ValueExpander {
         const std::string value = position < it->second.size() ? it->second[position] : "";
         return {true, t.substr(0, open) + value + t.substr(close + 2), 0, {}};
     }
+    Expanded ExpandPlain(std::string_view text, std::string_view attribute, std::uint64_t counter,
+                         const std::string*) const override {
+        return Expand(Target{}, counter, text, attribute, 0);
+    }
     std::size_t ValueCount(const Target&, std::string_view text,
                            std::string_view attribute) const override {
         std::string t(text);

@@ -325,16 +325,3 @@ std::size_t VarExpansionAttrCnt(std::string_view valueText, std::string_view att
     if (it == header.end() || it->second >= row.size()) return 0;
     return row[it->second].size();
 }
-
-std::map<std::string, std::string>& ExpansionVariables() {
-    static std::map<std::string, std::string> vars;
-    return vars;
-}
-
-bool VarExpansionSingle(const std::string& text, std::string& out) {
-    ExpansionContext ctx;
-    ctx.rootDse = &ExpansionVariables();
-    ExpansionResult r = VarExpansion(text, ctx);
-    out = std::move(r.value);
-    return r.ok;
-}

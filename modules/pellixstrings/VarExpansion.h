@@ -110,13 +110,3 @@ ExpansionResult VarExpansion(std::string_view text, const ExpansionContext& ctx)
 // ".", is the attribute without its encoding prefix.
 std::size_t VarExpansionAttrCnt(std::string_view valueText, std::string_view attribute,
                                 const ExpansionHeaderMap& header, const CsvLine& row);
-
-// --- Transitional entry for callers without a context ----------------------
-
-// Process-wide RootDSE/ORIGNAME values read by VarExpansionSingle.
-std::map<std::string, std::string>& ExpansionVariables();
-
-// Expands `text` with no CSV record and no DN values, the RootDSE values
-// taken from ExpansionVariables() and no time or SID services.  False when an
-// expression cannot be expanded; `out` is then unusable.
-bool VarExpansionSingle(const std::string& text, std::string& out);

@@ -643,23 +643,6 @@ TEST(VarExpansion, RepeatedTextYieldsEveryValueOfTheRow) {
     EXPECT_EQ(values, (std::vector<std::string>{"a", "b", "c"}));
 }
 
-// --- Entry without a context -------------------------------------------------
-
-TEST(VarExpansionSingle, ReadsRootValuesAndRefusesRecordsAndDnValues) {
-    auto& vars = ExpansionVariables();
-    const auto saved = vars;
-    vars["DEFAULT"] = "DC=example,DC=com";
-    std::string out;
-    EXPECT_TRUE(VarExpansionSingle("OU=x,{{*defaultnc*}}", out));
-    EXPECT_EQ(out, "OU=x,DC=example,DC=com");
-    EXPECT_TRUE(VarExpansionSingle("plain", out));
-    EXPECT_EQ(out, "plain");
-    EXPECT_FALSE(VarExpansionSingle("{{*rdn*}}", out));
-    EXPECT_FALSE(VarExpansionSingle("{{sn}}", out));
-    EXPECT_FALSE(VarExpansionSingle("{{", out));
-    vars = saved;
-}
-
 // --- Robustness -------------------------------------------------------------
 
 // Random texts made of the language's punctuation and a few letters must
