@@ -13,6 +13,7 @@
 #include "RunState.h"
 #include "Secrets.h"
 #include "Sender.h"
+#include "Shortcuts.h"
 #include "SwitchParser.h"
 #include "SwitchTable.h"
 #include "ValueEncoding.h"
@@ -249,27 +250,13 @@ Step Run::OutputFlags() {
 }
 
 Step Run::EarlySwitches() {
-    // Shortcuts, named containers and password switches expand into other
-    // switches; that expansion is not part of this build yet, so refuse them
-    // rather than run without them.
-    static constexpr std::string_view kNotYet[] = {sw::sc,           sw::chgpwd,
-                                                   sw::changepwd,    sw::setpwd,
-                                                   sw::getsecin,     sw::forestdns,
-                                                   sw::domaindns,    sw::legacydns,
-                                                   sw::dcs,          sw::fsps,
-                                                   sw::gpo,          sw::psocontainer,
-                                                   sw::quotas,       sw::ldappolicy,
-                                                   sw::xrights,      sw::partitions,
-                                                   sw::sitelinks,    sw::sites,
-                                                   sw::subnets,      sw::exch,
-                                                   sw::users,        sw::displayspecifiers,
-                                                   sw::ds,           sw::svcs,
-                                                   sw::do_,          sw::delobjs,
-                                                   sw::delobjs_plus, sw::roles,
-                                                   sw::system,       sw::fgpp,
-                                                   sw::import_,      sw::importus,
-                                                   sw::importpass1,  sw::importpass2,
-                                                   sw::replacedn};
+    if (Step r = ProcessShortcuts(parser_)) return r;
+    // A shortcut may have added -exterr after the output flags were read.
+    if (parser_.IsSwitch(sw::exterr)) Globals().extErr = true;
+    // Secret prompts, import mode and DN replacement are not part of this
+    // build yet, so refuse them rather than run without them.
+    static constexpr std::string_view kNotYet[] = {sw::getsecin,    sw::import_,     sw::importus,
+                                                   sw::importpass1, sw::importpass2, sw::replacedn};
     for (auto name : kNotYet) {
         if (!parser_.IsSwitch(name)) continue;
         return UsageFailureAfterBlank(

@@ -1,6 +1,7 @@
 #include "Secrets.h"
 
 #include "Diag.h"
+#include "Shortcuts.h"
 #include "SwitchTable.h"
 #include "pellixstrings.h"
 
@@ -30,6 +31,7 @@ bool IsSecretAttribute(std::string_view attribute) {
 std::string RedactValue(std::string_view name, std::string_view value) {
     if (ShowSecrets() || value.empty()) return std::string(value);
     if (IsSecretSwitch(name) || IContains(value, "ENCPWD:")) return std::string(kRedacted);
+    if (IEquals(name, sw::sc)) return RedactShortcutValue(value);
     return std::string(value);
 }
 
