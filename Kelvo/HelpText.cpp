@@ -11,6 +11,7 @@
 #include "HelpText.h"
 
 #include "Diag.h"
+#include "Shortcuts.h"
 #include "SwitchTable.h"
 
 #include <algorithm>
@@ -250,122 +251,8 @@ constexpr HelpExample kAdvancedExamples[] = {
 // Shortcut help
 // ---------------------------------------------------------------------------
 
-constexpr HelpEntry kRootDseShortcuts[] = {
-    {"refreshschema", "Reload the schema cache (schemaUpdateNow::1)."},
-    {"hackon, hackoff", "Set or clear schemaUpgradeInProgress."},
-    {"defrag:seconds", "Online defragmentation (doOnlineDefrag)."},
-    {"checkphantoms", "Check phantom objects (checkPhantoms::1)."},
-    {"fixlinks", "Clean up links (doLinkCleanup::1)."},
-    {"refreshugc", "Refresh cached group memberships (updateCachedMemberships::1)."},
-    {"xferschema", "Take over the schema master role (becomeSchemaMaster::1)."},
-    {"xferdm", "Take over the domain naming master role (becomeDomainMaster::1)."},
-    {"xferrid", "Take over the RID master role (becomeRidMaster::1)."},
-    {"xferim", "Take over the infrastructure master role "
-               "(becomeInfrastructureMaster::1)."},
-    {"xferpdc:domainsid", "Take over the PDC role (becomePdc, with the domain SID)."},
-    {"ddb:attrs", "Dump the database (dumpDatabase)."},
-    {"ddblinks", "Dump the links (dumpLinks::1)."},
-    {"ddbreferences:x", "Dump references (dumpReferences)."},
-    {"dldapstate", "Dump the LDAP state (dumpLDAPState::1)."},
-    {"refreshrid:domainsid", "Invalidate the RID pool (invalidateRidPool)."},
-    {"fi", "Fix up inheritance (fixupInheritance::1)."},
-    {"rh", "Recalculate the hierarchy (recalcHierarchy::1)."},
-    {"gc", "Run garbage collection (doGarbageCollection::1)."},
-    {"phantomgc", "Collect phantoms now (doGarbageCollectionPhantomsNow::1)."},
-    {"igcc", "Drop the global catalog connection (invalidateGCConnection::1)."},
-    {"rsc", "Renew the server certificate (renewServerCertificate::1)."},
-    {"rodcpurge:dn", "Purge an account from a read-only DC (rODCPurgeAccount)."},
-    {"runpag", "Run the protect-admin-groups task (runProtectAdminGroupsTask::1)."},
-    {"runsamupg", "Run the SAM upgrade tasks (runSamUpgradeTasks::1)."},
-    {"rso:dsa;dn", "Replicate one object from the server whose DSA DN is given "
-                   "(replicateSingleObject)."},
-    {"rsos:dsa;dn", "The same, secrets only."},
-    {"removelo:dcguid;objguid", "Remove a lingering object (removeLingeringObject)."},
-    {"enablerecyclebin", "Enable the Recycle Bin optional feature."},
-    {"enablepam", "Enable the Privileged Access Management optional feature."},
-    {"enableforestfeature:guid", "Enable the optional feature with this GUID, scoped to "
-                                 "the configuration partition."},
-    {"enablefeature:dn;guid", "Enable the optional feature guid on the scope dn."},
-};
-
-constexpr HelpEntry kAccountShortcuts[] = {
-    {"uacset:flag", "Set a userAccountControl flag given by name."},
-    {"uacclear:flag", "Clear a flag given by name."},
-    {"uacsetx:n", "Set the flag bits of the number n."},
-    {"uacclearx:n", "Clear the flag bits of the number n."},
-    {"ad-disable", "Disable the accounts (set bit 2)."},
-    {"ad-enable", "Enable the accounts (clear bit 2)."},
-    {"csh", "Remove the SID history values listed in the sidhistory column "
-            "(sid##sidhistory:--:{{sidhistory}}; adds -exterr)."},
-};
-
-constexpr std::string_view kUacFlags =
-    "Flag names: accountdisable, passwd_notreqd, dont_expire_passwd, smartcard_required, "
-    "trusted_for_delegation, use_des_key_only, dont_require_preauth, "
-    "trusted_to_authenticate_for_delegation.";
-
-constexpr HelpEntry kBulkShortcuts[] = {
-    {"adau:count;pwd;dn", "Users. An empty pwd sets a random password of 15 to 19 "
-                          "characters, printed per object; pwd - sets none."},
-    {"adamau:count;pwd;dn", "AD LDS users (msDS-UserAccountDisabled FALSE)."},
-    {"adag:count;type;dn", "Groups. type: u (universal), g (global) or l (domain local), "
-                           "plus s for a security group (us, gs, ls), or a groupType "
-                           "number."},
-    {"adamag:count;type;dn", "AD LDS groups."},
-    {"adac:count;dn", "Computers (sAMAccountName name$, password name)."},
-    {"adaou:count;dn", "Organizational units."},
-    {"adamaou:count;dn", "AD LDS organizational units."},
-    {"adacon:count;dn", "Containers."},
-    {"adamacon:count;dn", "AD LDS containers."},
-    {"importschema:file", "Import schema objects from a CSV file (-csvfile file -add -import "
-                          "-replacedn _schema): <SCHEMA> in the file becomes this forest's "
-                          "schema DN."},
-};
-
-constexpr HelpEntry kDescriptorShortcuts[] = {
-    {"sdreset[:class]", "Reset the descriptor to its class default ({GETDSD})."},
-    {"sdresetdelprot[:class]", "The same, plus protection from accidental deletion."},
-    {"sddelprot, sddelprot+", "Protect from accidental deletion: deny delete and delete "
-                              "tree to Everyone, (D;;DTSD;;;WD)."},
-    {"sddelprot-", "Remove that protection."},
-    {"sdinherit, sdinherit+", "Inherit permissions from the parent (DACL flags AI)."},
-    {"sdinherit-", "Stop inheriting (DACL flags PAI)."},
-    {"sd:mods", "Apply modifiers to the current descriptor, as -sd."},
-    {"sdnoi:value", "Write the value as given, without the current descriptor."},
-    {"sdpiped[:mods]", "Write the descriptor from the ntsecuritydescriptor column of the "
-                       "piped CSV input, then apply mods."},
-    {"sdstrip:principal", "Remove every explicit DACL ACE of the principal."},
-    {"help", "Show this help."},
-};
-
-constexpr HelpEntry kSpecialBases[] = {
-    {"-users", "CN=Users of the default naming context."},
-    {"-dcs", "OU=Domain Controllers of the default naming context."},
-    {"-fsps", "CN=ForeignSecurityPrincipals of the default naming context."},
-    {"-gpo", "CN=Policies,CN=System of the default naming context."},
-    {"-psocontainer, -fgpp", "CN=Password Settings Container,CN=System of the default "
-                             "naming context."},
-    {"-quotas", "The quotas container of the default naming context."},
-    {"-system", "CN=System of the default naming context, or of the given base."},
-    {"-domaindns", "DC=DomainDnsZones of the default naming context."},
-    {"-forestdns", "DC=ForestDnsZones of the forest root domain."},
-    {"-legacydns", "The DNS zone container under CN=System of the default naming "
-                   "context."},
-    {"-sites", "CN=Sites of the configuration partition."},
-    {"-subnets", "CN=Subnets,CN=Sites of the configuration partition."},
-    {"-sitelinks", "The Inter-Site Transports container under CN=Sites."},
-    {"-partitions", "CN=Partitions of the configuration partition."},
-    {"-xrights", "CN=Extended-Rights of the configuration partition."},
-    {"-displayspecifiers", "CN=DisplaySpecifiers of the configuration partition."},
-    {"-svcs", "CN=Services of the configuration partition."},
-    {"-ds", "The directory service settings container under CN=Services."},
-    {"-ldappolicy", "The Query-Policies container (LDAP query policies) in the "
-                    "directory service settings."},
-    {"-exch", "The messaging configuration container under CN=Services."},
-    {"-delobjs, -do", "CN=Deleted Objects under the current base, with -showdel."},
-    {"-delobjs+", "The same, with -showdel+ (recycled objects too)."},
-    {"-roles", "CN=Roles under the current base (AD LDS)."},
-};
+// The shortcut and container rows come from their tables (Shortcuts.h); the
+// flag-name note is built from the account-control flag table.
 
 constexpr HelpEntry kPasswordSwitches[] = {
     {"-chgpwd old:new", "Change a password: unicodepwd:-:old unicodepwd:+:new, with "
@@ -843,28 +730,68 @@ void ComposeAdvanced(HelpWriter& w) {
     w.Paragraph(2, kClosing);
 }
 
+// The rows of one shortcut group, in table order.
+void ShortcutEntries(HelpWriter& w, ShortcutGroup group) {
+    std::vector<std::string> terms;
+    std::vector<const ShortcutDef*> defs;
+    for (const ShortcutDef& def : Shortcuts()) {
+        if (def.group != group) continue;
+        terms.push_back(ShortcutTerm(def));
+        defs.push_back(&def);
+    }
+    std::vector<HelpEntry> rows;
+    for (std::size_t i = 0; i < defs.size(); ++i)
+        rows.push_back({terms[i], defs[i]->help});
+    w.Entries(rows);
+}
+
+void ContainerEntries(HelpWriter& w) {
+    std::vector<std::string> terms;
+    for (const ContainerBase& c : ContainerBases())
+        terms.push_back("-" + std::string(c.name) +
+                        (c.alias.empty() ? "" : ", -" + std::string(c.alias)));
+    std::vector<HelpEntry> rows;
+    for (std::size_t i = 0; i < terms.size(); ++i)
+        rows.push_back({terms[i], ContainerBases()[i].help});
+    w.Entries(rows);
+}
+
+std::string UacFlagNote() {
+    std::string note = "Flag names:";
+    for (const UacFlag& flag : UacFlags())
+        note += " " + std::string(flag.name) + " (" + std::to_string(flag.bits) + "),";
+    note.back() = '.';
+    return note;
+}
+
 void ComposeShortcuts(HelpWriter& w) {
     KELVO_TRACE_SCOPE();
     w.Title("SHORTCUTS");
     w.Paragraph(2, "-sc name[:arguments] adds switches and attribute actions as if you had "
                    "typed them; add -po to see them. Separate several arguments with ; and "
                    "quote them for the shell.");
+    ShortcutEntries(w, ShortcutGroup::Help);
     w.Heading("RootDSE operations (each adds -rootdse; pick the server with -h):");
-    w.Entries(kRootDseShortcuts);
-    w.Heading("Account control (each adds -csv: pipe CSV with a useraccountcontrol "
-              "column):");
-    w.Entries(kAccountShortcuts);
-    w.Paragraph(3, kUacFlags);
-    w.Heading("Test objects (each adds -add):");
-    w.Paragraph(3, "Each creates count objects beside the template dn, named after its "
-                   "RDN with _0, _1, ... appended.");
-    w.Entries(kBulkShortcuts);
+    ShortcutEntries(w, ShortcutGroup::RootDse);
+    w.Heading("Account control:");
+    w.Paragraph(3, "The uac* and ad-* shortcuts add -csv: pipe CSV with dn and "
+                   "useraccountcontrol columns, and each object's new value is computed from "
+                   "its row.");
+    ShortcutEntries(w, ShortcutGroup::Account);
+    w.Paragraph(3, UacFlagNote());
+    w.Heading("Creating objects (each adds -add):");
+    w.Paragraph(3, "A count of 1 creates the object dn itself. A larger count creates count "
+                   "objects beside the template dn, named after its RDN with _0, _1, ... "
+                   "appended (-autobase and -bmod; give your own -bmod to name them "
+                   "otherwise).");
+    ShortcutEntries(w, ShortcutGroup::Create);
     w.Heading("Security descriptors (each adds -exterr; Kelvo /sd? has the language):");
-    w.Entries(kDescriptorShortcuts);
+    ShortcutEntries(w, ShortcutGroup::Descriptor);
     w.Title("SPECIAL BASES");
     w.Paragraph(2, "Each switch makes a well-known container the base; an -rb value goes in "
-                   "front of it.");
-    w.Entries(kSpecialBases);
+                   "front of it. Without -b or a special base such as -default the switch "
+                   "adds the one its container is in. Give one of them at a time.");
+    ContainerEntries(w);
     w.Title("PASSWORDS");
     w.Entries(kPasswordSwitches);
     w.Examples("Examples:", kShortcutExamples);

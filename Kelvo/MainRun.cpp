@@ -15,6 +15,7 @@
 #include "RunState.h"
 #include "Secrets.h"
 #include "Sender.h"
+#include "Shortcuts.h"
 #include "SwitchParser.h"
 #include "SwitchTable.h"
 #include "ValueEncoding.h"
@@ -256,26 +257,9 @@ Step Run::OutputFlags() {
 }
 
 Step Run::EarlySwitches() {
-    // Shortcuts, named containers and password switches expand into other
-    // switches; that expansion is not part of this build yet, so refuse them
-    // rather than run without them.
-    static constexpr std::string_view kNotYet[] = {
-        sw::sc,         sw::chgpwd,       sw::changepwd,
-        sw::setpwd,     sw::forestdns,    sw::domaindns,
-        sw::legacydns,  sw::dcs,          sw::fsps,
-        sw::gpo,        sw::psocontainer, sw::quotas,
-        sw::ldappolicy, sw::xrights,      sw::partitions,
-        sw::sitelinks,  sw::sites,        sw::subnets,
-        sw::exch,       sw::users,        sw::displayspecifiers,
-        sw::ds,         sw::svcs,         sw::do_,
-        sw::delobjs,    sw::delobjs_plus, sw::roles,
-        sw::system,     sw::fgpp,
-    };
-    for (auto name : kNotYet) {
-        if (!parser_.IsSwitch(name)) continue;
-        return UsageFailureAfterBlank(
-            ErrorBlockText({"-" + std::string(name) + " is not available in this version."}));
-    }
+    if (Step r = ProcessShortcuts(parser_)) return r;
+    // A shortcut may have added -exterr after the output flags were read.
+    if (parser_.IsSwitch(sw::exterr)) Globals().extErr = true;
     if (parser_.IsSwitch(sw::getsecin)) {
         // Values written as {*} are typed at a hidden prompt, never on the
         // command line.

@@ -3,6 +3,7 @@
 #include "Diag.h"
 #include "EncPwd.h"
 #include "Platform.h"
+#include "Shortcuts.h"
 #include "SwitchParser.h"
 #include "SwitchTable.h"
 #include "pellixstrings.h"
@@ -100,7 +101,8 @@ bool IsSecretAttribute(std::string_view attribute) {
 
 std::string RedactValue(std::string_view name, std::string_view value, std::string_view delim) {
     if (ShowSecrets() || value.empty()) return std::string(value);
-    if (IsSecretSwitch(name)) return std::string(kRedacted);
+    if (IsSecretSwitch(name) || IContains(value, "ENCPWD:")) return std::string(kRedacted);
+    if (IEquals(name, sw::sc)) return RedactShortcutValue(value);
     return RedactAction(value, delim);
 }
 

@@ -67,7 +67,8 @@ bool IsSecretAttribute(std::string_view attribute);
 // The value of switch `name` as it may be shown.  Values of other switches may
 // still hold attribute actions (a switch-file value on a no-value switch
 // becomes one), so they are redacted as actions written with `delim`.
-std::string RedactValue(std::string_view name, std::string_view value, std::string_view delim);
+std::string RedactValue(std::string_view name, std::string_view value,
+                        std::string_view delim = ":");
 // A value of `attribute` as it may be shown.
 std::string RedactAttributeValue(std::string_view attribute, std::string_view value);
 // The operation field of an action on `attribute`: on a password attribute

@@ -1,5 +1,6 @@
 #include "HelpText.h"
 #include "RunState.h"
+#include "Shortcuts.h"
 #include "SwitchTable.h"
 
 #include <gtest/gtest.h>
@@ -178,7 +179,10 @@ TEST(HelpText, NoHelpRowNamesAnUndeclaredSwitch) {
         for (std::string_view line : Lines(text)) {
             for (const std::string& name : RowSwitches(line)) {
                 ++rows;
-                EXPECT_NE(FindSwitch(name), nullptr) << "[" << line << "]";
+                // Container switches outside the switch table are taken by
+                // the shortcut step before Validate sees them.
+                EXPECT_TRUE(FindSwitch(name) != nullptr || IsContainerBaseSwitch(name))
+                    << "[" << line << "]";
             }
         }
         EXPECT_GE(rows, 7u) << "found no switch rows";
