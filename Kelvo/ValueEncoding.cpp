@@ -203,24 +203,33 @@ int EncodeAbsoluteTime(Kind kind, const std::string& attribute, const std::strin
 }
 
 int EncodeRelativeTime(Kind kind, const std::string& value, Bytes& out) {
-    // A pure delta is applied to a fixed instant far from the calendar's ends
-    // and taken back off afterwards, so negative deltas stay representable.
-    constexpr std::uint64_t kDeltaOrigin = 1000ULL * 365 * kInt8Day;
-    DSTIME t = kind == Kind::Delta ? DSTIME(TimeMode::Utc, kDeltaOrigin) : DSTIME(TimeMode::Utc);
-    if (value.find(':') != std::string::npos) t.AddTime(value);
-    if (value.find('d') != std::string::npos) t.AddDays(value);
-    if (value.find('h') != std::string::npos) t.AddHours(value);
-    if (value.find('m') != std::string::npos) t.AddMins(value);
-    if (value.find('s') != std::string::npos) t.AddSecs(value);
+    // The whole delta is summed first, with every step checked, so a value is
+    // either written exactly or refused: never wrapped, sign-flipped or empty.
+    std::int64_t units = 0;
+    TimeError error = RelativeDelta(value, units);
     std::string result;
-    if (kind == Kind::CurrentGt) {
-        result = t.GetGT(".0Z");
-        diag::DebugOut("DEBUG: LDAP CURRENTGT String=" + result + "\n");
-    } else {
-        result = kind == Kind::Delta
-                     ? std::to_string(static_cast<std::int64_t>(t.Instant() - kDeltaOrigin))
-                     : t.Int8Text();
+    if (error == TimeError::None && kind == Kind::Delta) {
+        result = std::to_string(units);
         diag::DebugOut("DEBUG: LDAP CURRENT String=" + result + "\n");
+    } else if (error == TimeError::None) {
+        DSTIME t(TimeMode::Utc);
+        std::uint64_t when = 0;
+        error = OffsetInstant(t.Instant(), units, when);
+        if (error == TimeError::None) (void)t.Process(TimeMode::Utc, when);
+        if (error == TimeError::None && kind == Kind::CurrentGt) {
+            result = t.GetGT(".0Z");
+            if (result.empty()) error = TimeError::YearOutOfRange;
+            diag::DebugOut("DEBUG: LDAP CURRENTGT String=" + result + "\n");
+        } else if (error == TimeError::None) {
+            result = t.Int8Text();
+            diag::DebugOut("DEBUG: LDAP CURRENT String=" + result + "\n");
+        }
+    }
+    if (error != TimeError::None) {
+        diag::Out("ERROR: Time value out of range (" + value +
+                  "): " + std::string(TimeErrorText(error)) + "\n");
+        diag::Out("ERROR: Time conversion failed for (" + value + "), exiting...\n");
+        return -1;
     }
     out = TextBytes(result);
     return 0;
