@@ -202,35 +202,40 @@ int EncodeAbsoluteTime(Kind kind, const std::string& attribute, const std::strin
     return 0;
 }
 
-int EncodeRelativeTime(Kind kind, const std::string& value, Bytes& out) {
-    // The whole delta is summed first, with every step checked, so a value is
-    // either written exactly or refused: never wrapped, sign-flipped or empty.
+// The text of a relative time: the delta itself for "delta##", else now moved
+// by the delta as int8 or generalized time.  The whole delta is summed first
+// with every step checked, so a value is either exact or refused, never
+// wrapped, sign-flipped or empty.
+TimeError RelativeTimeText(Kind kind, const std::string& value, std::string& result) {
     std::int64_t units = 0;
-    TimeError error = RelativeDelta(value, units);
-    std::string result;
-    if (error == TimeError::None && kind == Kind::Delta) {
+    if (TimeError e = RelativeDelta(value, units); e != TimeError::None) return e;
+    if (kind == Kind::Delta) {
         result = std::to_string(units);
-        diag::DebugOut("DEBUG: LDAP CURRENT String=" + result + "\n");
-    } else if (error == TimeError::None) {
-        DSTIME t(TimeMode::Utc);
-        std::uint64_t when = 0;
-        error = OffsetInstant(t.Instant(), units, when);
-        if (error == TimeError::None) (void)t.Process(TimeMode::Utc, when);
-        if (error == TimeError::None && kind == Kind::CurrentGt) {
-            result = t.GetGT(".0Z");
-            if (result.empty()) error = TimeError::YearOutOfRange;
-            diag::DebugOut("DEBUG: LDAP CURRENTGT String=" + result + "\n");
-        } else if (error == TimeError::None) {
-            result = t.Int8Text();
-            diag::DebugOut("DEBUG: LDAP CURRENT String=" + result + "\n");
-        }
+        return TimeError::None;
     }
-    if (error != TimeError::None) {
+    DSTIME t(TimeMode::Utc);
+    std::uint64_t when = 0;
+    if (TimeError e = OffsetInstant(t.Instant(), units, when); e != TimeError::None) return e;
+    (void)t.Process(TimeMode::Utc, when);
+    if (kind == Kind::Current) {
+        result = t.Int8Text();
+        return TimeError::None;
+    }
+    result = t.GetGT(".0Z");
+    return result.empty() ? TimeError::YearOutOfRange : TimeError::None;
+}
+
+int EncodeRelativeTime(Kind kind, const std::string& value, Bytes& out) {
+    std::string result;
+    if (TimeError e = RelativeTimeText(kind, value, result); e != TimeError::None) {
         diag::Out("ERROR: Time value out of range (" + value +
-                  "): " + std::string(TimeErrorText(error)) + "\n");
+                  "): " + std::string(TimeErrorText(e)) + "\n");
         diag::Out("ERROR: Time conversion failed for (" + value + "), exiting...\n");
         return -1;
     }
+    diag::DebugOut(std::string(kind == Kind::CurrentGt ? "DEBUG: LDAP CURRENTGT String="
+                                                       : "DEBUG: LDAP CURRENT String=") +
+                   result + "\n");
     out = TextBytes(result);
     return 0;
 }
