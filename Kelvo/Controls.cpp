@@ -27,27 +27,46 @@ bool ControlList::Has(std::string_view oid) const {
 
 namespace {
 
-Bytes Flatten(const BerEncoderPtr& ber) {
+BerCalls& Calls() {
+    static BerCalls calls;
+    return calls;
+}
+
+// The encoded bytes of a finished element; nothing when it cannot be
+// flattened.
+std::optional<Bytes> Flatten(const BerEncoderPtr& ber) {
     berval* raw = nullptr;
-    if (ber_flatten(ber.get(), &raw) != 0 || !raw) return {};
+    const int rc = Calls().flatten(ber.get(), &raw);
     BervalPtr bv(raw);
+    if (rc != 0 || !bv || (bv->bv_len != 0 && bv->bv_val == nullptr)) return std::nullopt;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(bv->bv_val);
     return Bytes(bytes, bytes + bv->bv_len);
 }
 
 } // namespace
 
-Bytes BerInt(int value) {
-    BerEncoderPtr ber(ber_alloc_t(LBER_USE_DER));
-    if (!ber) return {};
-    ber_printf(ber.get(), "{i}", static_cast<ber_int_t>(value));
+ScopedBerCalls::ScopedBerCalls(const BerCalls& calls) : saved_(Calls()) {
+    Calls() = calls;
+}
+
+ScopedBerCalls::~ScopedBerCalls() {
+    Calls() = saved_;
+}
+
+std::optional<Bytes> BerInt(int value) {
+    BerEncoderPtr ber(Calls().alloc(LBER_USE_DER));
+    if (!ber) return std::nullopt;
+    if (Calls().print(ber.get(), "{i}", static_cast<ber_int_t>(value)) < 0) return std::nullopt;
     return Flatten(ber);
 }
 
-Bytes BerIntOctets(int value, const Bytes& octets) {
-    BerEncoderPtr ber(ber_alloc_t(LBER_USE_DER));
-    if (!ber) return {};
-    ber_printf(ber.get(), "{io}", static_cast<ber_int_t>(value),
-               reinterpret_cast<const char*>(octets.data()), static_cast<ber_len_t>(octets.size()));
+std::optional<Bytes> BerIntOctets(int value, const Bytes& octets) {
+    BerEncoderPtr ber(Calls().alloc(LBER_USE_DER));
+    if (!ber) return std::nullopt;
+    // liblber asserts on a null buffer even when its length is 0.
+    const char* data = octets.empty() ? "" : reinterpret_cast<const char*>(octets.data());
+    if (Calls().print(ber.get(), "{io}", static_cast<ber_int_t>(value), data,
+                      static_cast<ber_len_t>(octets.size())) < 0)
+        return std::nullopt;
     return Flatten(ber);
 }

@@ -4,9 +4,11 @@
 #include "Lookups.h"
 #include "ModList.h"
 
+#include <lber.h>
 #include <ldap.h>
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +55,26 @@ class ControlList {
     std::deque<std::string> logLines_;
 };
 
-// BER encodings of control values.
-Bytes BerInt(int value);                            // "{i}"
-Bytes BerIntOctets(int value, const Bytes& octets); // "{io}"
+// BER encodings of control values; nothing when liblber fails to encode.
+[[nodiscard]] std::optional<Bytes> BerInt(int value);                            // "{i}"
+[[nodiscard]] std::optional<Bytes> BerIntOctets(int value, const Bytes& octets); // "{io}"
+
+// The liblber calls behind the encoders.
+struct BerCalls {
+    BerElement* (*alloc)(int options) = ber_alloc_t;
+    int (*print)(BerElement* ber, const char* format, ...) = ber_printf;
+    int (*flatten)(BerElement* ber, berval** out) = ber_flatten;
+};
+
+// Puts other calls behind the encoders while it lives, so that tests can
+// make liblber fail; the previous calls come back after it.
+class ScopedBerCalls {
+  public:
+    explicit ScopedBerCalls(const BerCalls& calls);
+    ~ScopedBerCalls();
+    ScopedBerCalls(const ScopedBerCalls&) = delete;
+    ScopedBerCalls& operator=(const ScopedBerCalls&) = delete;
+
+  private:
+    BerCalls saved_;
+};

@@ -17,6 +17,19 @@ Note Log(std::string text) {
     return {Channel::Log, std::move(text)};
 }
 
+// A control whose value is BER-encoded; a value that could not be encoded
+// ends the run before anything is sent.
+Step AddEncoded(ControlList& controls, std::string_view oid, const std::optional<Bytes>& value,
+                std::string_view name, std::string_view logDetail = {}) {
+    if (!value)
+        return Fail(exitcode::kFatal,
+                    ErrorBlockText({"Couldn't BER-encode the value of control " +
+                                    std::string(name) + " (" + std::string(oid) + ")."}) +
+                        std::string(kDidNotComplete));
+    controls.Add(oid, *value, "Control: " + std::string(name) + std::string(logDetail));
+    return std::nullopt;
+}
+
 BuildOutcome Skip(std::string message) {
     BuildOutcome o;
     o.status = BuildOutcome::Status::Failed;
@@ -50,10 +63,10 @@ void RequestBuilder::AddShowDeleted(ControlList& controls) const {
                      "Control: LDAP_SERVER_SHOW_DEACTIVATED_LINK_OID");
 }
 
-void RequestBuilder::AddSdFlags(ControlList& controls) const {
-    if (mods_.sdFlagsRequested)
-        controls.Add(oid::kSdFlags, BerInt(static_cast<int>(mods_.sdFlags)),
-                     "Control: LDAP_SERVER_SD_FLAGS_OID");
+Step RequestBuilder::AddSdFlags(ControlList& controls) const {
+    if (!mods_.sdFlagsRequested) return std::nullopt;
+    return AddEncoded(controls, oid::kSdFlags, BerInt(static_cast<int>(mods_.sdFlags)),
+                      "LDAP_SERVER_SD_FLAGS_OID");
 }
 
 namespace {
@@ -65,17 +78,21 @@ void AddShowRecycled(ControlList& controls) {
 } // namespace
 
 // Controls of modify and add requests, in the order they are sent.
-void RequestBuilder::AddModifyControls(ControlList& controls) const {
+Step RequestBuilder::AddModifyControls(ControlList& controls) const {
     if (s_.permissive)
         controls.Add(oid::kPermissiveModify, {}, "Control: LDAP_SERVER__PERMISSIVE_MODIFY_OID");
-    if (s_.policyHints)
-        controls.Add(oid::kPolicyHints, BerInt(1), "Control: LDAP_SERVER_POLICY_HINTS_OID");
-    AddSdFlags(controls);
+    if (s_.policyHints) {
+        if (Step failed =
+                AddEncoded(controls, oid::kPolicyHints, BerInt(1), "LDAP_SERVER_POLICY_HINTS_OID"))
+            return failed;
+    }
+    if (Step failed = AddSdFlags(controls)) return failed;
     if (s_.showDeleted) AddShowDeleted(controls);
     if (s_.showRecycled) AddShowRecycled(controls);
     if (!s_.verifyGC.empty())
-        controls.Add(oid::kVerifyName, BerIntOctets(0, Utf8ToUtf16LE(s_.verifyGC)),
-                     "Control: LDAP_SERVER_VERIFY_NAME_OID -- " + s_.verifyGC);
+        return AddEncoded(controls, oid::kVerifyName, BerIntOctets(0, Utf8ToUtf16LE(s_.verifyGC)),
+                          "LDAP_SERVER_VERIFY_NAME_OID", " -- " + s_.verifyGC);
+    return std::nullopt;
 }
 
 Step RequestBuilder::Prepare() {
@@ -127,14 +144,14 @@ Step RequestBuilder::Prepare() {
         log("NewParent: " + s_.newParent);
         AddShowDeleted(*controls);
         if (s_.showRecycled) AddShowRecycled(*controls);
-        AddSdFlags(*controls);
+        if (Step failed = AddSdFlags(*controls)) return failed;
         break;
     case KELVO_ADD:
     case KELVO_UPDATE: {
         const bool add = s_.op == KELVO_ADD;
         console(add ? "Adding specified objects...\n" : "Modifying specified objects...\n");
         log(std::string(add ? "KelvoOp=KELVO_ADD" : "KelvoOp=KELVO_UPDATE") + CsvLabel());
-        AddModifyControls(*controls);
+        if (Step failed = AddModifyControls(*controls)) return failed;
         BuildOptions options;
         options.expand = s_.expand;
         options.encrypted = facts_.protectedSession;

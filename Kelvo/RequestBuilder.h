@@ -52,7 +52,7 @@ class RequestBuilder {
 
     // Everything shared by the objects of the run: the controls, and for
     // updates and adds the modification list.  Fails when a value cannot be
-    // expanded.
+    // expanded or a control value cannot be encoded.
     [[nodiscard]] Step Prepare();
     // The announcement and log lines of the run, shown once before the first
     // object.
@@ -77,8 +77,9 @@ class RequestBuilder {
     // -bmod applied to an RDN; false (with the outcome set) when it fails.
     bool ExpandRDN(const std::string& dn, std::string& rdn, BuildOutcome& outcome) const;
     void AddShowDeleted(ControlList& controls) const;
-    void AddModifyControls(ControlList& controls) const;
-    void AddSdFlags(ControlList& controls) const;
+    // These two fail when a control value cannot be BER-encoded.
+    [[nodiscard]] Step AddModifyControls(ControlList& controls) const;
+    [[nodiscard]] Step AddSdFlags(ControlList& controls) const;
     std::string CsvLabel() const;
 
     const RunSettings& s_;

@@ -204,26 +204,40 @@ int EncodeAbsoluteTime(Kind kind, const std::string& attribute, const std::strin
     return 0;
 }
 
-int EncodeRelativeTime(Kind kind, const std::string& value, Bytes& out) {
-    // A pure delta is applied to a fixed instant far from the calendar's ends
-    // and taken back off afterwards, so negative deltas stay representable.
-    constexpr std::uint64_t kDeltaOrigin = 1000ULL * 365 * kInt8Day;
-    DSTIME t = kind == Kind::Delta ? DSTIME(TimeMode::Utc, kDeltaOrigin) : DSTIME(TimeMode::Utc);
-    if (value.find(':') != std::string::npos) t.AddTime(value);
-    if (value.find('d') != std::string::npos) t.AddDays(value);
-    if (value.find('h') != std::string::npos) t.AddHours(value);
-    if (value.find('m') != std::string::npos) t.AddMins(value);
-    if (value.find('s') != std::string::npos) t.AddSecs(value);
-    std::string result;
-    if (kind == Kind::CurrentGt) {
-        result = t.GetGT(".0Z");
-        diag::DebugOut("DEBUG: LDAP CURRENTGT String=" + result + "\n");
-    } else {
-        result = kind == Kind::Delta
-                     ? std::to_string(static_cast<std::int64_t>(t.Instant() - kDeltaOrigin))
-                     : t.Int8Text();
-        diag::DebugOut("DEBUG: LDAP CURRENT String=" + result + "\n");
+// The text of a relative time: the delta itself for "delta##", else now moved
+// by the delta as int8 or generalized time.  The whole delta is summed first
+// with every step checked, so a value is either exact or refused, never
+// wrapped, sign-flipped or empty.
+TimeError RelativeTimeText(Kind kind, const std::string& value, std::string& result) {
+    std::int64_t units = 0;
+    if (TimeError e = RelativeDelta(value, units); e != TimeError::None) return e;
+    if (kind == Kind::Delta) {
+        result = std::to_string(units);
+        return TimeError::None;
     }
+    DSTIME t(TimeMode::Utc);
+    std::uint64_t when = 0;
+    if (TimeError e = OffsetInstant(t.Instant(), units, when); e != TimeError::None) return e;
+    (void)t.Process(TimeMode::Utc, when);
+    if (kind == Kind::Current) {
+        result = t.Int8Text();
+        return TimeError::None;
+    }
+    result = t.GetGT(".0Z");
+    return result.empty() ? TimeError::YearOutOfRange : TimeError::None;
+}
+
+int EncodeRelativeTime(Kind kind, const std::string& value, Bytes& out) {
+    std::string result;
+    if (TimeError e = RelativeTimeText(kind, value, result); e != TimeError::None) {
+        diag::Out("ERROR: Time value out of range (" + value +
+                  "): " + std::string(TimeErrorText(e)) + "\n");
+        diag::Out("ERROR: Time conversion failed for (" + value + "), exiting...\n");
+        return -1;
+    }
+    diag::DebugOut(std::string(kind == Kind::CurrentGt ? "DEBUG: LDAP CURRENTGT String="
+                                                       : "DEBUG: LDAP CURRENT String=") +
+                   result + "\n");
     out = TextBytes(result);
     return 0;
 }

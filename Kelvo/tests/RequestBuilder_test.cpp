@@ -1,9 +1,11 @@
 #include "CaptureOutput.h"
+#include "Controls.h"
 #include "RequestBuilder.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -311,6 +313,80 @@ TEST(RequestBuilder, UnexpandablePasswordIsNotEchoed) {
             << r->text;
         EXPECT_EQ(r->text.find("S3cret"), std::string::npos) << r->text;
     }
+}
+
+int BerPrintFails(BerElement*, const char*, ...) {
+    return -1;
+}
+
+// A control value liblber cannot encode stops the run before anything is
+// sent, naming the control; without the failure the same settings prepare.
+TEST(RequestBuilder, UnencodableControlValueFailsThePreparation) {
+    const struct {
+        const char* name;
+        int op;
+        bool policyHints;
+        bool sdFlags;
+        const char* verifyGC;
+        const char* control;
+    } cases[] = {
+        {"policy hints", KELVO_UPDATE, true, false, "", "LDAP_SERVER_POLICY_HINTS_OID"},
+        {"sd flags on update", KELVO_UPDATE, false, true, "", "LDAP_SERVER_SD_FLAGS_OID"},
+        {"sd flags on add", KELVO_ADD, false, true, "", "LDAP_SERVER_SD_FLAGS_OID"},
+        {"sd flags on undelete", KELVO_UNDEL, false, true, "", "LDAP_SERVER_SD_FLAGS_OID"},
+        {"verify name", KELVO_UPDATE, false, false, "gc1.example", "LDAP_SERVER_VERIFY_NAME_OID"},
+    };
+    for (const auto& c : cases) {
+        for (const bool failing : {true, false}) {
+            Built b;
+            b.s.op = c.op;
+            b.s.policyHints = c.policyHints;
+            b.s.verifyGC = c.verifyGC;
+            b.mods =
+                Parse({"description::x"}, c.op == KELVO_ADD ? ActionRun::Add : ActionRun::Update);
+            b.mods.sdFlagsRequested = c.sdFlags;
+            b.mods.sdFlags = 4;
+            RequestBuilder builder(b.s, b.mods, b.facts, b.lookups);
+            CaptureOutput cap;
+            std::optional<ScopedBerCalls> broken;
+            if (failing) broken.emplace(BerCalls{ber_alloc_t, BerPrintFails, ber_flatten});
+            const Step r = builder.Prepare();
+            EXPECT_EQ(cap.out, "") << c.name;
+            if (!failing) {
+                EXPECT_FALSE(r) << c.name;
+                continue;
+            }
+            ASSERT_TRUE(r) << c.name;
+            EXPECT_EQ(r->exitCode, exitcode::kFatal) << c.name;
+            EXPECT_NE(r->text.find("ERROR: Couldn't BER-encode the value of control " +
+                                   std::string(c.control)),
+                      std::string::npos)
+                << c.name << "\n"
+                << r->text;
+        }
+    }
+}
+
+TEST(RequestBuilder, EncodedControlValuesAreSent) {
+    Built b;
+    b.s.op = KELVO_UPDATE;
+    b.s.policyHints = true;
+    b.s.verifyGC = "gc";
+    b.mods = Parse({"description::x"});
+    b.mods.sdFlagsRequested = true;
+    b.mods.sdFlags = 4;
+    b.Prepare();
+    const BuildOutcome o = b.Build("cn=a,dc=x");
+    ASSERT_TRUE(o.request.controls);
+    const ControlList& list = *o.request.controls;
+    ASSERT_EQ(list.Count(), 3u);
+    auto value = [&](std::size_t i) {
+        const berval& v = list.At(i).ldctl_value;
+        return Bytes(v.bv_val, v.bv_val + v.bv_len);
+    };
+    EXPECT_EQ(value(0), (Bytes{0x30, 0x03, 0x02, 0x01, 0x01}));
+    EXPECT_EQ(value(1), (Bytes{0x30, 0x03, 0x02, 0x01, 0x04}));
+    EXPECT_EQ(value(2), (Bytes{0x30, 0x09, 0x02, 0x01, 0x00, 0x04, 0x04, 'g', 0, 'c', 0}));
 }
 
 TEST(RequestBuilder, PasswordWarningOnlyWithoutProtection) {

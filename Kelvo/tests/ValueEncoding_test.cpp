@@ -95,6 +95,68 @@ TEST(ValueEncoding, Times) {
     EXPECT_NEAR(static_cast<double>(current - back), 30.0 * 864000000000, 5.0 * 10000000);
 }
 
+// Times beyond what the attribute's form can hold are refused with a
+// message, and nothing is written for them.
+TEST(ValueEncoding, TimeRanges) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    struct Case {
+        std::string attribute, value;
+        std::string written; // "" when the value is refused; "*" any number
+        std::string reason;
+    };
+    const std::string countReason = "a count is outside -2147483648 to 2147483647";
+    const std::string deltaReason =
+        "the delta does not fit in 64 bits of 100-nanosecond intervals (about 29,000 years)";
+    const std::string int8Reason = "the time is outside the int8 range";
+    const std::string yearReason = "the year is outside 0001 to 9999";
+    const Case cases[] = {
+        // A delta is any signed 64-bit count of 100 ns.
+        {"delta##x", "-10675199d", "-9223371936000000000", ""},
+        {"delta##x", "10675199d", "9223371936000000000", ""},
+        {"delta##x", "-10675200d", "", deltaReason},
+        {"delta##x", "-20000000d", "", deltaReason},
+        {"delta##x", "2147483647d", "", deltaReason},
+        {"delta##x", "2147483648s", "", countReason},
+        {"delta##x", "-2147483648s", "-21474836480000000", ""},
+        {"delta##x", "-10675199:00:00:00d", "", deltaReason},
+        // From now, the result must stay between 1601 and 30828 ...
+        {"current##description", "2147483647d", "", deltaReason},
+        {"current##x", "10000000d", "*", ""},
+        {"current##x", "10675199d", "", int8Reason},
+        {"current##x", "-200000d", "", int8Reason},
+        // ... and for generalized time have a four-digit year.
+        {"currentgt##x", "2000000d", "*", ""},
+        {"currentgt##x", "3000000d", "", yearReason},
+        {"currentgt##x", "10675199d", "", int8Reason},
+        {"utcgt##x", "9999/12/31-23:59:59", "99991231235959.0Z", ""},
+        {"utcgt##x", "10000/01/01", "", yearReason},
+        {"utc##x", "10000/01/01", "2650467744000000000", ""},
+    };
+    for (const auto& c : cases) {
+        const auto e = Encode(c.attribute, c.value);
+        const std::string written(e.bytes.begin(), e.bytes.end());
+        if (c.written.empty()) {
+            EXPECT_EQ(e.rc, -1) << c.attribute << "::" << c.value << " wrote " << written;
+            EXPECT_FALSE(e.endsRun) << c.attribute << "::" << c.value;
+            EXPECT_TRUE(e.bytes.empty()) << c.attribute << "::" << c.value << " wrote " << written;
+            EXPECT_NE(e.out.find(c.reason), std::string::npos) << c.value << "\n" << e.out;
+            EXPECT_NE(
+                e.out.find("ERROR: Time conversion failed for (" + c.value + "), exiting...\n"),
+                std::string::npos)
+                << e.out;
+        } else {
+            ASSERT_EQ(e.rc, 0) << c.attribute << "::" << c.value << "\n" << e.out;
+            if (c.written == "*") {
+                EXPECT_FALSE(written.empty()) << c.value;
+                EXPECT_EQ(written.find_first_not_of("0123456789.Z"), std::string::npos) << written;
+            } else {
+                EXPECT_EQ(written, c.written) << c.attribute << "::" << c.value;
+            }
+        }
+    }
+}
+
 TEST(ValueEncoding, WholeFile) {
     char path[] = "/tmp/kelvo-importXXXXXX";
     int fd = mkstemp(path);

@@ -7,13 +7,14 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <utility>
 
 namespace {
 
 constexpr std::int64_t kSecsFrom1601To1970 = 11644473600LL;
 constexpr std::int64_t kSecsPerDay = 86400;
 constexpr std::int64_t kInt8Milli = 10000;
-constexpr std::uint64_t kMaxInstant = static_cast<std::uint64_t>(INT64_MAX);
+constexpr std::uint64_t kMaxInstant = kInt8MaxInstant;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 
 constexpr std::string_view kInvalidFormat = "Invalid Time Format";
@@ -117,6 +118,7 @@ void UtcToInt8(const CalendarTime& t, std::uint64_t& v) {
 }
 
 bool LocalToInt8(const CalendarTime& t, std::uint64_t& v) {
+    if (t.year > 30827) return false; // also keeps the product below from wrapping
     std::tm tm{};
     tm.tm_year = t.year - 1900;
     tm.tm_mon = t.month - 1;
@@ -132,35 +134,91 @@ bool LocalToInt8(const CalendarTime& t, std::uint64_t& v) {
     const std::int64_t secs = static_cast<std::int64_t>(unix) + kSecsFrom1601To1970;
     if (secs < 0) return false;
     v = SecondsToInt8(secs, t.millis);
-    return true;
+    return v <= kMaxInstant;
 }
 
 // Skips blanks, then reads an optional sign and at least one digit, as "%d"
-// does; the value saturates instead of overflowing.
-bool ScanInt(std::string_view& s, std::int64_t& value) {
+// does.  A number beyond 32 bits saturates and sets `overflow`.
+bool ScanInt(std::string_view& s, std::int64_t& value, bool* overflow = nullptr) {
     std::size_t i = 0;
     while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
         ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     const std::size_t digitsStart = i;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    const std::int64_t limit = negative ? kMax + 1 : kMax;
     std::int64_t v = 0;
-    constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+    bool over = false;
     while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
         v = v * 10 + (s[i] - '0');
-        if (v > kLimit) v = kLimit;
+        if (v > limit) {
+            v = limit;
+            over = true;
+        }
         ++i;
     }
     if (i == digitsStart) return false;
     value = negative ? -v : v;
+    if (overflow) *overflow = over;
     s.remove_prefix(i);
     return true;
 }
 
-// The signed integer at the start of a text; 0 when there is none.
-std::int64_t LeadingInt(std::string_view s) {
+// The signed count at the start of a text (0 when there is none); a count
+// beyond 32 bits is an error rather than a different number.
+TimeError LeadingCount(std::string_view s, std::int64_t& count) {
     std::int64_t v = 0;
-    return ScanInt(s, v) ? v : 0;
+    bool overflow = false;
+    if (!ScanInt(s, v, &overflow)) v = 0;
+    if (overflow) return TimeError::CountOutOfRange;
+    count = v;
+    return TimeError::None;
+}
+
+// count * unit, and total + more, refusing to wrap.
+TimeError Scale(std::int64_t count, std::int64_t unit, std::int64_t& units) {
+    return __builtin_mul_overflow(count, unit, &units) ? TimeError::DeltaOutOfRange
+                                                       : TimeError::None;
+}
+TimeError Accumulate(std::int64_t& total, std::int64_t more) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(total, more, &sum)) return TimeError::DeltaOutOfRange;
+    total = sum;
+    return TimeError::None;
+}
+
+// days:hours:minutes:seconds in 100 ns units.  Every ":" counts, so empty
+// fields (also a leading ":") read as 0; with fewer than four fields the ones
+// given are the trailing ones; fields after the fourth are ignored.
+TimeError ColonDelta(std::string_view text, std::int64_t& units) {
+    std::int64_t fields[4] = {0, 0, 0, 0};
+    TokenVector pieces;
+    std::size_t start = 0;
+    for (std::size_t colon = text.find(':'); colon != std::string_view::npos;
+         colon = text.find(':', start)) {
+        pieces.emplace_back(text.substr(start, colon - start));
+        start = colon + 1;
+    }
+    pieces.emplace_back(text.substr(start));
+    const std::size_t used = pieces.size() < 4 ? pieces.size() : 4;
+    for (std::size_t i = 0; i < used; ++i)
+        if (TimeError e = LeadingCount(pieces[i], fields[4 - used + i]); e != TimeError::None)
+            return e;
+
+    // Days and hours are counted as hours first; both are 32-bit counts, so
+    // that sum cannot overflow.
+    const std::int64_t hours = fields[0] * 24 + fields[1];
+    const std::pair<std::int64_t, std::int64_t> parts[] = {
+        {hours, kInt8Hour}, {fields[2], kInt8Minute}, {fields[3], kInt8Second}};
+    std::int64_t total = 0;
+    for (const auto& [count, unit] : parts) {
+        std::int64_t part = 0;
+        if (TimeError e = Scale(count, unit, part); e != TimeError::None) return e;
+        if (TimeError e = Accumulate(total, part); e != TimeError::None) return e;
+    }
+    units = total;
+    return TimeError::None;
 }
 
 // Reads "%d/%d/%d-%d:%d:%d"; returns how many fields were read.
@@ -222,10 +280,11 @@ std::string GTText(const CalendarTime& t, std::string_view suffix) {
     return buf + std::string(suffix);
 }
 
-// Generalized time of an int8 instant; empty when it has no calendar form.
+// Generalized time of an int8 instant; empty when it has no calendar form or
+// its year needs more than four digits.
 std::string GTOf(std::uint64_t v, std::string_view suffix) {
     CalendarTime t;
-    if (!Int8ToUtc(v, t)) return {};
+    if (v > kInt8MaxGtInstant || !Int8ToUtc(v, t)) return {};
     return GTText(t, suffix);
 }
 
@@ -254,6 +313,57 @@ std::uint64_t Now() {
 std::uint64_t MyGetCurrentTimeDate() {
     KELVO_TRACE_SCOPE();
     return Now();
+}
+
+// --- Checked time arithmetic ---------------------------------------------------
+
+std::string_view TimeErrorText(TimeError error) {
+    switch (error) {
+    case TimeError::None:
+        return "no error";
+    case TimeError::CountOutOfRange:
+        return "a count is outside -2147483648 to 2147483647";
+    case TimeError::DeltaOutOfRange:
+        return "the delta does not fit in 64 bits of 100-nanosecond intervals (about 29,000 years)";
+    case TimeError::InstantOutOfRange:
+        return "the time is outside the int8 range, 1601/01/01-00:00:00 to 30828/09/14-02:48:05 "
+               "UTC";
+    case TimeError::YearOutOfRange:
+        return "the year is outside 0001 to 9999, the range of generalized time";
+    }
+    return "unknown time error";
+}
+
+TimeError RelativeDelta(std::string_view text, std::int64_t& units) {
+    KELVO_TRACE_SCOPE();
+    std::int64_t total = 0;
+    if (text.find(':') != std::string_view::npos) {
+        std::int64_t part = 0;
+        if (TimeError e = ColonDelta(text, part); e != TimeError::None) return e;
+        total = part;
+    }
+    // Applied in this order; each letter found adds the leading count once.
+    static constexpr std::pair<char, std::int64_t> kUnits[] = {
+        {'d', kInt8Day}, {'h', kInt8Hour}, {'m', kInt8Minute}, {'s', kInt8Second}};
+    for (const auto& [letter, unit] : kUnits) {
+        if (text.find(letter) == std::string_view::npos) continue;
+        std::int64_t count = 0;
+        std::int64_t part = 0;
+        if (TimeError e = LeadingCount(text, count); e != TimeError::None) return e;
+        if (TimeError e = Scale(count, unit, part); e != TimeError::None) return e;
+        if (TimeError e = Accumulate(total, part); e != TimeError::None) return e;
+    }
+    units = total;
+    return TimeError::None;
+}
+
+TimeError OffsetInstant(std::uint64_t instant, std::int64_t units, std::uint64_t& result) {
+    std::int64_t moved = 0;
+    if (instant > kMaxInstant ||
+        __builtin_add_overflow(static_cast<std::int64_t>(instant), units, &moved) || moved < 0)
+        return TimeError::InstantOutOfRange;
+    result = static_cast<std::uint64_t>(moved);
+    return TimeError::None;
 }
 
 // --- DSTIME -------------------------------------------------------------------
@@ -315,66 +425,68 @@ void DSTIME::FormatStrings() {
     altDisplayText_ = buf + zone_;
 }
 
-bool DSTIME::Shift(std::int64_t count, std::int64_t unit) {
-    // Unsigned arithmetic: moving before 1601 wraps, and Process reports it.
-    const std::uint64_t delta =
-        static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(unit);
-    return Process(mode_, instant_ + delta);
+bool DSTIME::Move(TimeError error, std::int64_t units, std::string_view shown) {
+    // The instant is kept as the bits of a signed count, so a pure delta may
+    // go below 0; only a move that would wrap is refused.
+    std::int64_t moved = 0;
+    if (error == TimeError::None &&
+        __builtin_add_overflow(static_cast<std::int64_t>(instant_), units, &moved))
+        error = TimeError::DeltaOutOfRange;
+    if (error != TimeError::None) {
+        diag::Out("ERROR: Time delta out of range [" + std::string(shown) +
+                  "]: " + std::string(TimeErrorText(error)) + "\n");
+        return false;
+    }
+    return Process(mode_, static_cast<std::uint64_t>(moved));
+}
+
+bool DSTIME::Shift(std::int64_t count, std::int64_t unit, std::string_view unitName) {
+    std::int64_t units = 0;
+    const TimeError error = Scale(count, unit, units);
+    return Move(error, units, std::to_string(count) + " " + std::string(unitName));
+}
+
+bool DSTIME::ShiftText(std::string_view text, std::int64_t unit, std::string_view unitName) {
+    std::int64_t count = 0;
+    if (TimeError error = LeadingCount(text, count); error != TimeError::None)
+        return Move(error, 0, text);
+    return Shift(count, unit, unitName);
 }
 
 bool DSTIME::AddDays(std::int64_t n) {
     KELVO_TRACE_SCOPE();
-    return Shift(n, kInt8Day);
+    return Shift(n, kInt8Day, "days");
 }
 bool DSTIME::AddHours(std::int64_t n) {
     KELVO_TRACE_SCOPE();
-    return Shift(n, kInt8Hour);
+    return Shift(n, kInt8Hour, "hours");
 }
 bool DSTIME::AddMins(std::int64_t n) {
     KELVO_TRACE_SCOPE();
-    return Shift(n, kInt8Minute);
+    return Shift(n, kInt8Minute, "minutes");
 }
 bool DSTIME::AddSecs(std::int64_t n) {
     KELVO_TRACE_SCOPE();
-    return Shift(n, kInt8Second);
+    return Shift(n, kInt8Second, "seconds");
 }
 bool DSTIME::AddDays(std::string_view text) {
-    return AddDays(LeadingInt(text));
+    return ShiftText(text, kInt8Day, "days");
 }
 bool DSTIME::AddHours(std::string_view text) {
-    return AddHours(LeadingInt(text));
+    return ShiftText(text, kInt8Hour, "hours");
 }
 bool DSTIME::AddMins(std::string_view text) {
-    return AddMins(LeadingInt(text));
+    return ShiftText(text, kInt8Minute, "minutes");
 }
 bool DSTIME::AddSecs(std::string_view text) {
-    return AddSecs(LeadingInt(text));
+    return ShiftText(text, kInt8Second, "seconds");
 }
 
 bool DSTIME::AddTime(std::string_view text) {
     KELVO_TRACE_SCOPE();
-    // Every ":" counts, so empty fields (also a leading ":") read as 0.
-    std::int64_t fields[4] = {0, 0, 0, 0};
-    TokenVector pieces;
-    std::size_t start = 0;
-    for (std::size_t colon = text.find(':'); colon != std::string_view::npos;
-         colon = text.find(':', start)) {
-        pieces.emplace_back(text.substr(start, colon - start));
-        start = colon + 1;
-    }
-    pieces.emplace_back(text.substr(start));
-    // Fewer than four fields: the ones given are the trailing ones.
-    const std::size_t used = pieces.size() < 4 ? pieces.size() : 4;
-    for (std::size_t i = 0; i < used; ++i)
-        fields[4 - used + i] = LeadingInt(pieces[i]);
-
-    const std::uint64_t hours =
-        static_cast<std::uint64_t>(fields[0]) * 24u + static_cast<std::uint64_t>(fields[1]);
-    const std::uint64_t delta =
-        hours * static_cast<std::uint64_t>(kInt8Hour) +
-        static_cast<std::uint64_t>(fields[2]) * static_cast<std::uint64_t>(kInt8Minute) +
-        static_cast<std::uint64_t>(fields[3]) * static_cast<std::uint64_t>(kInt8Second);
-    return Process(mode_, instant_ + delta);
+    std::int64_t units = 0;
+    const TimeError error = ColonDelta(text, units);
+    return Move(error, units, text);
 }
 
 void DSTIME::InitDelta(std::int64_t units) {
@@ -399,8 +511,16 @@ void DSTIME::InitDelta(std::int64_t units) {
     }
 }
 
-void DSTIME::InitDelta(const DSTIME& start) {
-    InitDelta(static_cast<std::int64_t>(instant_ - start.instant_));
+bool DSTIME::InitDelta(const DSTIME& start) {
+    std::int64_t units = 0;
+    if (__builtin_sub_overflow(static_cast<std::int64_t>(instant_),
+                               static_cast<std::int64_t>(start.instant_), &units)) {
+        diag::Out("ERROR: Time delta out of range [" + start.int8Text_ + " to " + int8Text_ +
+                  "]: " + std::string(TimeErrorText(TimeError::DeltaOutOfRange)) + "\n");
+        return false;
+    }
+    InitDelta(units);
+    return true;
 }
 
 std::string DSTIME::GetGT(std::string_view suffix) const {
@@ -421,6 +541,11 @@ std::string EncTime_to_GT(std::string_view text, bool utc) {
     KELVO_TRACE_SCOPE();
     std::uint64_t v = 0;
     if (!EncTimeToInstant(text, utc, v)) return {};
+    if (v > kInt8MaxGtInstant) {
+        diag::Out("ERROR: Couldn't convert [" + std::string(text) + "] to generalized time: " +
+                  std::string(TimeErrorText(TimeError::YearOutOfRange)) + "\n");
+        return {};
+    }
     return GTOf(v, ".0Z");
 }
 

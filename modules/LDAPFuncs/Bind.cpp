@@ -183,6 +183,11 @@ bool DecodeBinPassword(std::string_view password, std::string& utf8) {
     return true;
 }
 
+bool SendsClearTextPassword(const BindRequest& request) {
+    return request.method == BindMethod::Simple && !request.anonymous &&
+           !request.password.empty() && !request.tlsActive;
+}
+
 int BindSession(LDAP* ld, const BindRequest& request, BindOutcome& outcome) {
     KELVO_TRACE_SCOPE();
     if (request.method == BindMethod::Simple) {

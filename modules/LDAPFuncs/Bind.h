@@ -99,5 +99,14 @@ struct BindOutcome {
     std::string failureDetail;               // local reason when the bind failed before the server
 };
 
+// Shown before a bind that would send a password unprotected.
+inline constexpr std::string_view kClearTextBindWarning =
+    "WARN: A simple bind without -ssl or -starttls sends the password in clear text.\n";
+
+// True when the bind sends a password that nothing protects: a simple bind
+// (which never gets a SASL security layer) with a password, not over TLS.
+// Anonymous binds and binds with an empty password send none.
+bool SendsClearTextPassword(const BindRequest& request);
+
 // Binds the session.  Returns the libldap result code.
 int BindSession(LDAP* ld, const BindRequest& request, BindOutcome& outcome);

@@ -94,72 +94,111 @@ void PrintParams(const OpenLdapParams& p, const HostAndPort& target, bool simple
     diag::Out(text);
 }
 
-// One session option; a failure is reported and the next option still set.
-void SetOption(LDAP* ld, int option, const void* value, std::string_view debugLine,
-               std::string_view failureLabel, const std::string& where) {
+// Sets one session option.  A failure is reported; whether it stops the
+// connection is the caller's decision.
+bool SetOption(SetOptionCall setOption, LDAP* ld, int option, const void* value,
+               std::string_view debugLine, std::string_view failureLabel, std::string_view where) {
     if (!debugLine.empty()) diag::DebugOut(debugLine);
-    const int rc = ldap_set_option(ld, option, value);
-    if (rc != LDAP_OPT_SUCCESS) DisplayLDAPError(LDAP_LOCAL_ERROR, nullptr, failureLabel, where);
+    if (setOption(ld, option, value) == LDAP_OPT_SUCCESS) return true;
+    DisplayLDAPError(LDAP_LOCAL_ERROR, nullptr, failureLabel, where);
+    return false;
 }
 
-// A handle starts without the TLS settings read from ldap.conf and the
-// LDAPTLS_* variables (they live in the library's global options); a TLS
-// context made for the handle alone needs them copied first.
-void CopyGlobalTlsSettings(LDAP* ld) {
-    for (int option :
-         {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR, LDAP_OPT_X_TLS_CERTFILE,
-          LDAP_OPT_X_TLS_KEYFILE, LDAP_OPT_X_TLS_CIPHER_SUITE, LDAP_OPT_X_TLS_CRLFILE}) {
-        char* raw = nullptr;
-        if (ldap_get_option(nullptr, option, &raw) != LDAP_OPT_SUCCESS || raw == nullptr) continue;
-        LdapStringPtr value(raw);
-        (void)ldap_set_option(ld, option, value.get());
+// TLS settings read from ldap.conf and the LDAPTLS_* variables, which live in
+// the library's global options.
+struct GlobalTlsSetting {
+    int option;
+    bool isText; // a string option, else an int
+    std::string_view failureLabel;
+};
+constexpr GlobalTlsSetting kGlobalTlsSettings[] = {
+    {LDAP_OPT_X_TLS_CACERTFILE, true, "ldap_set_option (TLS CA Certificate File): "},
+    {LDAP_OPT_X_TLS_CACERTDIR, true, "ldap_set_option (TLS CA Certificate Directory): "},
+    {LDAP_OPT_X_TLS_CERTFILE, true, "ldap_set_option (TLS Certificate File): "},
+    {LDAP_OPT_X_TLS_KEYFILE, true, "ldap_set_option (TLS Key File): "},
+    {LDAP_OPT_X_TLS_CIPHER_SUITE, true, "ldap_set_option (TLS Cipher Suite): "},
+    {LDAP_OPT_X_TLS_CRLFILE, true, "ldap_set_option (TLS CRL File): "},
+    {LDAP_OPT_X_TLS_PROTOCOL_MIN, false, "ldap_set_option (TLS Minimum Protocol): "},
+    {LDAP_OPT_X_TLS_CRLCHECK, false, "ldap_set_option (TLS CRL Check): "},
+};
+
+// A handle starts without the global TLS settings; a TLS context made for the
+// handle alone needs them copied first.  A setting that does not reach the
+// handle would leave TLS weaker than configured, so it stops the connection.
+bool CopyGlobalTlsSettings(SetOptionCall setOption, LDAP* ld, std::string_view where) {
+    for (const auto& setting : kGlobalTlsSettings) {
+        if (setting.isText) {
+            char* raw = nullptr;
+            if (ldap_get_option(nullptr, setting.option, &raw) != LDAP_OPT_SUCCESS ||
+                raw == nullptr)
+                continue;
+            LdapStringPtr value(raw);
+            if (!SetOption(setOption, ld, setting.option, value.get(), "", setting.failureLabel,
+                           where))
+                return false;
+        } else {
+            int value = 0;
+            if (ldap_get_option(nullptr, setting.option, &value) != LDAP_OPT_SUCCESS) continue;
+            if (!SetOption(setOption, ld, setting.option, &value, "", setting.failureLabel, where))
+                return false;
+        }
     }
-    for (int option : {LDAP_OPT_X_TLS_PROTOCOL_MIN, LDAP_OPT_X_TLS_CRLCHECK}) {
-        int value = 0;
-        if (ldap_get_option(nullptr, option, &value) == LDAP_OPT_SUCCESS)
-            (void)ldap_set_option(ld, option, &value);
-    }
+    return true;
 }
 
-void SetSessionOptions(LDAP* ld, const OpenLdapParams& p, const std::string& where) {
+} // namespace
+
+bool SetSessionOptions(LDAP* ld, const OpenLdapParams& p, std::string_view where,
+                       SetOptionCall setOption) {
+    KELVO_TRACE_SCOPE();
+    // Failures of the plain options are reported and the next one still set.
     if (p.version3) {
         const int version = LDAP_VERSION3;
-        SetOption(ld, LDAP_OPT_PROTOCOL_VERSION, &version, "DEBUG: LDAP_OPTION: Version 3\n",
-                  "ldap_set_option (Version3): ", where);
+        (void)SetOption(setOption, ld, LDAP_OPT_PROTOCOL_VERSION, &version,
+                        "DEBUG: LDAP_OPTION: Version 3\n", "ldap_set_option (Version3): ", where);
     }
     // A-record exclusive only steers how the server was located.
     if (p.aRecordExclusive) diag::DebugOut("DEBUG: LDAP_OPTION: A Record Exclusive\n");
     if (!p.referrals)
-        SetOption(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF, "DEBUG: LDAP_OPTION: No referrals\n",
-                  "ldap_set_option (NoReferrals): ", where);
+        (void)SetOption(setOption, ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF,
+                        "DEBUG: LDAP_OPTION: No referrals\n",
+                        "ldap_set_option (NoReferrals): ", where);
     // Sign and seal and delegation are SASL security properties, applied with
     // the mechanism at bind time.
     if (p.kerberosEncryption) diag::DebugOut("DEBUG: LDAP_OPTION: Kerberos Encryption\n");
     // Every server libldap reaches is written to; nothing to ask for.
     if (p.requireWriteable) diag::DebugOut("DEBUG: LDAP_OPTION: Require Writeable\n");
+    // The TLS options decide whom the password and the data go to: one that
+    // cannot be set stops the connection.
     if (p.ssl || p.startTls || p.ignoreServerCert) {
         const int require = p.ignoreServerCert ? LDAP_OPT_X_TLS_NEVER : LDAP_OPT_X_TLS_DEMAND;
-        SetOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &require,
-                  p.ignoreServerCert ? "DEBUG: LDAP_OPTION: Ignore Server Cert\n" : "",
-                  p.ignoreServerCert ? "ldap_set_option (Ignore Server Cert On): "
-                                     : "ldap_set_option (Require Server Cert): ",
-                  where);
-        CopyGlobalTlsSettings(ld);
+        if (!SetOption(setOption, ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &require,
+                       p.ignoreServerCert ? "DEBUG: LDAP_OPTION: Ignore Server Cert\n" : "",
+                       p.ignoreServerCert ? "ldap_set_option (Ignore Server Cert On): "
+                                          : "ldap_set_option (Require Server Cert): ",
+                       where))
+            return false;
+        if (!CopyGlobalTlsSettings(setOption, ld, where)) return false;
         const int isServer = 0;
-        SetOption(ld, LDAP_OPT_X_TLS_NEWCTX, &isServer, "",
-                  "ldap_set_option (TLS Context): ", where);
+        if (!SetOption(setOption, ld, LDAP_OPT_X_TLS_NEWCTX, &isServer, "",
+                       "ldap_set_option (TLS Context): ", where))
+            return false;
     }
     if (p.delegation && diag::Debug()) diag::Err("DEBUG: LDAP_OPTION: Delegation\n");
     if (p.timeoutSeconds > 0) {
         timeval tv{p.timeoutSeconds, 0};
         const std::string line =
             "DEBUG: LDAP_OPTION: Timeout " + std::to_string(p.timeoutSeconds) + "\n";
-        SetOption(ld, LDAP_OPT_NETWORK_TIMEOUT, &tv, line,
-                  "ldap_set_option (Network Timeout): ", where);
-        SetOption(ld, LDAP_OPT_TIMEOUT, &tv, "", "ldap_set_option (Timeout): ", where);
+        (void)SetOption(setOption, ld, LDAP_OPT_NETWORK_TIMEOUT, &tv, line,
+                        "ldap_set_option (Network Timeout): ", where);
+        (void)SetOption(setOption, ld, LDAP_OPT_TIMEOUT, &tv, "",
+                        "ldap_set_option (Timeout): ", where);
     }
     diag::DebugOut("DEBUG: LDAP_OPTIONS SET\n");
+    return true;
 }
+
+namespace {
 
 // "BIN:" passwords become UTF-8 text; others are used as they are.
 std::string PreparePassword(const std::string& password) {
@@ -276,7 +315,7 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     session.connectWatch_ = std::make_unique<ConnectWatch>();
     session.connectWatch_->cb = {OnConnect, OnDisconnect, session.connectWatch_.get()};
     (void)ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &session.connectWatch_->cb);
-    SetSessionOptions(ld, p, target.host);
+    if (!SetSessionOptions(ld, p, target.host)) return {};
 
     if (p.startTls) {
         if (diag::Debug()) diag::Err("DEBUG: Start TLS...\n");
@@ -299,6 +338,7 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     request.delegation = p.delegation;
     request.tlsActive = p.ssl || p.startTls;
 
+    if (SendsClearTextPassword(request)) diag::Out(kClearTextBindWarning);
     BindOutcome outcome;
     const int rc = BindSession(ld, request, outcome);
     request.password.assign(request.password.size(), '\0');

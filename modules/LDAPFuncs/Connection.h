@@ -98,6 +98,18 @@ class LdapSession {
 // reported through DisplayLDAPError and gives an empty session.
 [[nodiscard]] LdapSession OpenLdap(const OpenLdapParams& params);
 
+// The libldap call that sets a session option (ldap_set_option).
+using SetOptionCall = int (*)(LDAP* ld, int option, const void* value);
+
+// Sets the session options the parameters ask for, in order, each failure
+// reported through DisplayLDAPError.  The plain options (version, referrals,
+// timeouts) are set as far as they go; a TLS option that cannot be set
+// (certificate checking, the TLS settings of ldap.conf and the environment,
+// the TLS context) stops at once and gives false: the connection must not be
+// used then.
+[[nodiscard]] bool SetSessionOptions(LDAP* ld, const OpenLdapParams& params, std::string_view where,
+                                     SetOptionCall setOption = ldap_set_option);
+
 // Strips ":port" from `host` and returns the port, 0 when there is none.
 // IPv6 addresses only give a port in the "[addr]:port" form.
 int CheckHostNameForPort(std::string& host);

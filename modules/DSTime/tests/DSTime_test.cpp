@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -101,7 +102,7 @@ TEST_P(EncTimeUtcTest, Converts) {
     DiagCapture cap(false);
     EXPECT_EQ(EncTime_to_int8(c.text, true), c.int8);
     EXPECT_EQ(EncTime_to_GT(c.text, true), c.gt);
-    if (c.int8.empty()) {
+    if (c.int8.empty() || c.gt.empty()) {
         EXPECT_NE(cap.out.find("ERROR: Couldn't convert ["), std::string::npos);
     } else {
         EXPECT_EQ(cap.out, "");
@@ -124,8 +125,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "20061107080000.0Z"},
         EncCase{"MissingMinutesReadAsZero", "2006/11/07-08", "128073600000000000",
                 "20061107080000.0Z"},
-        EncCase{"LastValidSecond", "30827/12/31-23:59:59", "9223149887990000000",
-                "308271231235959.0Z"},
+        // Generalized time has four year digits; int8 reaches into 30828.
+        EncCase{"LastGtSecond", "9999/12/31-23:59:59", "2650467743990000000", "99991231235959.0Z"},
+        EncCase{"FirstYearBeyondGt", "10000/01/01", "2650467744000000000", ""},
+        EncCase{"LastValidSecond", "30827/12/31-23:59:59", "9223149887990000000", ""},
         EncCase{"NotALeapYear", "2001/02/29", "", ""},
         EncCase{"MonthOutOfRange", "2006/13/01", "", ""},
         EncCase{"HourOutOfRange", "2006/11/07-24:00:00", "", ""},
@@ -139,6 +142,13 @@ TEST(DSTime, EncTimeFailureMessageNamesTextAndCode) {
     DiagCapture cap(false);
     EXPECT_EQ(EncTime_to_int8("2006/13/01", true), "");
     EXPECT_EQ(cap.out, "ERROR: Couldn't convert [2006/13/01-00:00:00] to FILETIME. Error [87]\n");
+}
+
+TEST(DSTime, EncTimeGtFailureNamesTheYearRange) {
+    DiagCapture cap(false);
+    EXPECT_EQ(EncTime_to_GT("10000/01/01", true), "");
+    EXPECT_EQ(cap.out, "ERROR: Couldn't convert [10000/01/01] to generalized time: the year is "
+                       "outside 0001 to 9999, the range of generalized time\n");
 }
 
 TEST(DSTime, EncTimeDebugShowsFields) {
@@ -204,7 +214,9 @@ INSTANTIATE_TEST_SUITE_P(
                       GtCase{"OtherSuffix", "128073600000000000", "Z", "20061107080000Z"},
                       GtCase{"LeadingBlanks", "  864000000000", ".0Z", "16010102000000.0Z"},
                       GtCase{"TrailingTextIgnored", "864000000000x", ".0Z", "16010102000000.0Z"},
-                      GtCase{"LargestValue", "9223372036854775807", ".0Z", "308280914024805.0Z"},
+                      GtCase{"LastGtInstant", "2650467743999999999", ".0Z", "99991231235959.0Z"},
+                      GtCase{"FirstInstantOfYear10000", "2650467744000000000", ".0Z", ""},
+                      GtCase{"LargestValue", "9223372036854775807", ".0Z", ""},
                       GtCase{"BeyondLargest", "9223372036854775808", ".0Z", ""},
                       GtCase{"NegativeHasNoCalendarForm", "-1", ".0Z", ""},
                       GtCase{"NotANumber", "never", ".0Z", ""}, GtCase{"Empty", "", ".0Z", ""}),
@@ -308,6 +320,188 @@ INSTANTIATE_TEST_SUITE_P(
                 kM + 2 * kS},
         AddCase{"EmptyDelta", [](DSTIME& t) { return t.AddTime(""); }, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- Range checks ----------------------------------------------------------------
+
+constexpr std::int64_t kI64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kI64Min = std::numeric_limits<std::int64_t>::min();
+// The largest whole counts of each unit that fit in 64 bits of 100 ns.
+constexpr std::int64_t kMaxDays = kI64Max / kD;  // 10675199
+constexpr std::int64_t kMaxHours = kI64Max / kH; // 256204778
+
+struct DeltaTextCase {
+    const char* name;
+    std::string text;
+    TimeError error;
+    std::int64_t units; // when error is None
+};
+
+class RelativeDeltaTest : public ::testing::TestWithParam<DeltaTextCase> {};
+
+TEST_P(RelativeDeltaTest, ReadsOrRefuses) {
+    const DeltaTextCase& c = GetParam();
+    std::int64_t units = 12345; // untouched on failure
+    EXPECT_EQ(RelativeDelta(c.text, units), c.error);
+    EXPECT_EQ(units, c.error == TimeError::None ? c.units : 12345);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DSTime, RelativeDeltaTest,
+    ::testing::Values(
+        DeltaTextCase{"Zero", "0", TimeError::None, 0},
+        DeltaTextCase{"NoUnitIsNothing", "42", TimeError::None, 0},
+        DeltaTextCase{"MinusThirtyDays", "-30d", TimeError::None, -30 * kD},
+        DeltaTextCase{"ColonForm", "1:2:3:4", TimeError::None, kD + 2 * kH + 3 * kM + 4 * kS},
+        // "m" and "s" both match, so the count is added as minutes and seconds.
+        DeltaTextCase{"EveryMatchingLetterAdds", "5ms", TimeError::None, 5 * kM + 5 * kS},
+        DeltaTextCase{"ColonAndLetterBothApply", "1:30m", TimeError::None, 90 * kS + kM},
+        // Counts are 32-bit.
+        DeltaTextCase{"LargestCount", "2147483647s", TimeError::None, 2147483647LL * kS},
+        DeltaTextCase{"SmallestCount", "-2147483648s", TimeError::None, -2147483648LL * kS},
+        DeltaTextCase{"CountAboveRange", "2147483648s", TimeError::CountOutOfRange, 0},
+        DeltaTextCase{"CountBelowRange", "-2147483649s", TimeError::CountOutOfRange, 0},
+        DeltaTextCase{"HugeCount", "99999999999999999999999d", TimeError::CountOutOfRange, 0},
+        DeltaTextCase{"ColonFieldAboveRange", "0:0:0:2147483648", TimeError::CountOutOfRange, 0},
+        DeltaTextCase{"LargestMinutes", "2147483647m", TimeError::None, 2147483647LL * kM},
+        // Days and hours reach the 64-bit edge before their counts do.
+        DeltaTextCase{"LargestDays", std::to_string(kMaxDays) + "d", TimeError::None, kMaxDays* kD},
+        DeltaTextCase{"FirstDaysBeyond", std::to_string(kMaxDays + 1) + "d",
+                      TimeError::DeltaOutOfRange, 0},
+        DeltaTextCase{"SmallestDays", "-" + std::to_string(kMaxDays) + "d", TimeError::None,
+                      -kMaxDays* kD},
+        DeltaTextCase{"FirstDaysBelow", "-" + std::to_string(kMaxDays + 1) + "d",
+                      TimeError::DeltaOutOfRange, 0},
+        DeltaTextCase{"LargestInt32Days", "2147483647d", TimeError::DeltaOutOfRange, 0},
+        DeltaTextCase{"LargestHours", std::to_string(kMaxHours) + "h", TimeError::None,
+                      kMaxHours* kH},
+        DeltaTextCase{"FirstHoursBeyond", std::to_string(kMaxHours + 1) + "h",
+                      TimeError::DeltaOutOfRange, 0},
+        DeltaTextCase{"ColonDaysBeyond", std::to_string(kMaxDays + 1) + ":0:0:0",
+                      TimeError::DeltaOutOfRange, 0},
+        DeltaTextCase{"ColonDaysLargest", std::to_string(kMaxDays) + ":0:0:0", TimeError::None,
+                      kMaxDays* kD},
+        // Each part fits; their sum does not.
+        DeltaTextCase{"SumOfPartsBeyond", std::to_string(kMaxDays) + ":0:0:0d",
+                      TimeError::DeltaOutOfRange, 0},
+        DeltaTextCase{"SumOfPartsBelow", "-" + std::to_string(kMaxDays) + ":0:0:0d",
+                      TimeError::DeltaOutOfRange, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct OffsetCase {
+    const char* name;
+    std::uint64_t instant;
+    std::int64_t units;
+    TimeError error;
+    std::uint64_t result; // when error is None
+};
+
+class OffsetInstantTest : public ::testing::TestWithParam<OffsetCase> {};
+
+TEST_P(OffsetInstantTest, StaysAnInt8Instant) {
+    const OffsetCase& c = GetParam();
+    std::uint64_t result = 777; // untouched on failure
+    EXPECT_EQ(OffsetInstant(c.instant, c.units, result), c.error);
+    EXPECT_EQ(result, c.error == TimeError::None ? c.result : 777u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DSTime, OffsetInstantTest,
+    ::testing::Values(
+        OffsetCase{"Forward", kNov7At8Utc, kD, TimeError::None, kNov7At8Utc + kD},
+        OffsetCase{"Back", kNov7At8Utc, -kD, TimeError::None, kNov7At8Utc - kD},
+        OffsetCase{"DownToZero", kNov7At8Utc, -static_cast<std::int64_t>(kNov7At8Utc),
+                   TimeError::None, 0},
+        OffsetCase{"OneBefore1601", kNov7At8Utc, -static_cast<std::int64_t>(kNov7At8Utc) - 1,
+                   TimeError::InstantOutOfRange, 0},
+        OffsetCase{"UpToLast", kNov7At8Utc, kI64Max - static_cast<std::int64_t>(kNov7At8Utc),
+                   TimeError::None, kInt8MaxInstant},
+        OffsetCase{"OnePastLast", kInt8MaxInstant, 1, TimeError::InstantOutOfRange, 0},
+        OffsetCase{"LargestForward", kNov7At8Utc, kI64Max, TimeError::InstantOutOfRange, 0},
+        OffsetCase{"LargestBack", kNov7At8Utc, kI64Min, TimeError::InstantOutOfRange, 0},
+        OffsetCase{"WholeRangeBack", kInt8MaxInstant, -kI64Max, TimeError::None, 0},
+        OffsetCase{"StartBeyondInt8", kInt8MaxInstant + 1, -1, TimeError::InstantOutOfRange, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DSTime, TimeErrorTextsAreDistinct) {
+    const TimeError all[] = {TimeError::None, TimeError::CountOutOfRange,
+                             TimeError::DeltaOutOfRange, TimeError::InstantOutOfRange,
+                             TimeError::YearOutOfRange};
+    for (TimeError a : all) {
+        for (TimeError b : all) {
+            if (a != b) {
+                EXPECT_NE(TimeErrorText(a), TimeErrorText(b));
+            }
+        }
+    }
+}
+
+struct RefusedAddCase {
+    const char* name;
+    std::uint64_t start;
+    bool (*apply)(DSTIME&);
+    std::string message;
+};
+
+class RefusedAddTest : public ::testing::TestWithParam<RefusedAddCase> {};
+
+// A move that would wrap leaves the time as it was.
+TEST_P(RefusedAddTest, KeepsInstantAndSaysWhy) {
+    const RefusedAddCase& c = GetParam();
+    DSTIME t(TimeMode::Utc, c.start);
+    const std::string text = t.Int8Text();
+    DiagCapture cap(false);
+    EXPECT_FALSE(c.apply(t));
+    EXPECT_EQ(t.Instant(), c.start);
+    EXPECT_EQ(t.Int8Text(), text);
+    EXPECT_EQ(cap.out, c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DSTime, RefusedAddTest,
+    ::testing::Values(
+        RefusedAddCase{"Int32Days", kNov7At8Utc, [](DSTIME& t) { return t.AddDays("2147483647d"); },
+                       "ERROR: Time delta out of range [2147483647 days]: the delta does not fit "
+                       "in 64 bits of 100-nanosecond intervals (about 29,000 years)\n"},
+        RefusedAddCase{"NegativeDays", kNov7At8Utc,
+                       [](DSTIME& t) { return t.AddDays(-kMaxDays - 1); },
+                       "ERROR: Time delta out of range [-10675200 days]: the delta does not fit "
+                       "in 64 bits of 100-nanosecond intervals (about 29,000 years)\n"},
+        RefusedAddCase{"HoursPastTheEnd", kInt8MaxInstant, [](DSTIME& t) { return t.AddHours(1); },
+                       "ERROR: Time delta out of range [1 hours]: the delta does not fit in 64 "
+                       "bits of 100-nanosecond intervals (about 29,000 years)\n"},
+        RefusedAddCase{"CountText", kNov7At8Utc, [](DSTIME& t) { return t.AddSecs("3000000000s"); },
+                       "ERROR: Time delta out of range [3000000000s]: a count is outside "
+                       "-2147483648 to 2147483647\n"},
+        RefusedAddCase{"MinutesText", kNov7At8Utc,
+                       [](DSTIME& t) { return t.AddMins("-9999999999m"); },
+                       "ERROR: Time delta out of range [-9999999999m]: a count is outside "
+                       "-2147483648 to 2147483647\n"},
+        RefusedAddCase{"ColonDays", kNov7At8Utc,
+                       [](DSTIME& t) { return t.AddTime("2147483647:00:00:00"); },
+                       "ERROR: Time delta out of range [2147483647:00:00:00]: the delta does not "
+                       "fit in 64 bits of 100-nanosecond intervals (about 29,000 years)\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DSTime, DSTIMEGtEndsWithYear9999) {
+    DSTIME t(TimeMode::Utc, kInt8MaxGtInstant);
+    EXPECT_EQ(t.GetGT(".0Z"), "99991231235959.0Z");
+    EXPECT_TRUE(t.AddSecs(1));
+    EXPECT_EQ(t.Year(), 10000);
+    EXPECT_EQ(t.GetGT(".0Z"), "");
+}
+
+TEST(DSTime, DSTIMEDeltaBetweenFarApartTimesIsRefused) {
+    DSTIME low(TimeMode::Utc, 0);
+    DiagCapture cap(false);
+    EXPECT_FALSE(low.AddDays(-kMaxDays)); // a pure delta far below 0
+    DSTIME high(TimeMode::Utc, kInt8MaxInstant);
+    cap.out.clear();
+    EXPECT_FALSE(high.InitDelta(low));
+    EXPECT_EQ(high.DeltaText(), "UNDEFINED");
+    EXPECT_NE(cap.out.find("ERROR: Time delta out of range ["), std::string::npos);
+    EXPECT_TRUE(low.InitDelta(low));
+    EXPECT_EQ(low.DeltaSeconds(), 0);
+}
 
 TEST(DSTime, DSTIMENegativeDeltaFromZeroKeepsSignedInt8Text) {
     DiagCapture cap(false);

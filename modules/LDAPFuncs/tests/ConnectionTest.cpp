@@ -391,32 +391,178 @@ TEST(BindHelpers, DecodeBinPassword) {
 }
 
 // A closed port on loopback: the connection fails at once, whatever the bind.
+// Only a simple bind that sends a password in clear text is warned about,
+// before it is tried.
 TEST(OpenLdap, UnreachableServerReportsBindFailure) {
+    const std::string failure =
+        "ldap_bind_s: [127.0.0.1] Error 0x51 (81) - Can't contact LDAP server\n";
+    const std::string warned = std::string(kClearTextBindWarning) + failure;
     const struct {
         const char* name;
         bool simple;
         bool anonymous;
+        bool ssl;
         const char* user;
+        const char* password;
+        std::string out;
     } cases[] = {
-        {"simple", true, false, "cn=x"},
-        {"anonymous", false, true, ""},
-        {"negotiate", false, false, ""},
+        {"simple", true, false, false, "cn=x", "pw", warned},
+        {"simple binary password", true, false, false, "cn=x", "BIN:0041", warned},
+        {"simple over ssl", true, false, true, "cn=x", "pw", failure},
+        {"simple without password", true, false, false, "cn=x", "", failure},
+        {"anonymous", false, true, false, "", "pw", failure},
+        {"negotiate", false, false, false, "", "pw", failure},
     };
     for (const auto& c : cases) {
         CaptureOutput cap;
         OpenLdapParams p;
         p.server = "127.0.0.1:1";
+        p.port = -1; // the port in the host text, also with ssl
         p.simple = c.simple;
         p.anonymous = c.anonymous;
+        p.ssl = c.ssl;
         p.user = c.user;
-        p.password = "pw";
+        p.password = c.password;
         p.timeoutSeconds = 5;
         LdapSession s = OpenLdap(p);
         EXPECT_FALSE(s) << c.name;
         EXPECT_EQ(s.get(), nullptr) << c.name;
-        EXPECT_EQ(cap.out, "ldap_bind_s: [127.0.0.1] Error 0x51 (81) - Can't contact LDAP server\n")
-            << c.name;
+        EXPECT_EQ(cap.out, c.out) << c.name;
     }
+}
+
+TEST(BindHelpers, SendsClearTextPassword) {
+    const struct {
+        const char* name;
+        BindMethod method;
+        bool anonymous;
+        const char* password;
+        bool tls;
+        bool warns;
+    } cases[] = {
+        {"simple with password", BindMethod::Simple, false, "pw", false, true},
+        {"simple over tls", BindMethod::Simple, false, "pw", true, false},
+        {"simple anonymous", BindMethod::Simple, true, "pw", false, false},
+        {"simple without password", BindMethod::Simple, false, "", false, false},
+        {"negotiate", BindMethod::Negotiate, false, "pw", false, false},
+        {"ntlm", BindMethod::Ntlm, false, "pw", false, false},
+        {"digest", BindMethod::Digest, false, "pw", false, false},
+    };
+    for (const auto& c : cases) {
+        BindRequest r;
+        r.method = c.method;
+        r.anonymous = c.anonymous;
+        r.password = c.password;
+        r.tlsActive = c.tls;
+        EXPECT_EQ(SendsClearTextPassword(r), c.warns) << c.name;
+    }
+}
+
+// Session options through a stand-in for ldap_set_option that refuses one
+// option and records the order of the calls.
+int g_refusedOption = 0;
+std::vector<int> g_setCalls;
+int RefuseOneOption(LDAP* ld, int option, const void* value) {
+    g_setCalls.push_back(option);
+    if (option == g_refusedOption) return LDAP_OPT_ERROR;
+    // The CA file below is only a name; no context is made from it.
+    if (option == LDAP_OPT_X_TLS_NEWCTX) return LDAP_OPT_SUCCESS;
+    return ldap_set_option(ld, option, value);
+}
+
+struct FreshHandle {
+    FreshHandle() {
+        LDAP* raw = nullptr;
+        EXPECT_EQ(ldap_initialize(&raw, "ldap://127.0.0.1:1"), LDAP_SUCCESS);
+        handle.reset(raw);
+    }
+    LdapHandle handle;
+};
+
+TEST(SetSessionOptions, TlsOptionFailureStopsOthersAreReported) {
+    const struct {
+        const char* name;
+        int refused;
+        bool stops;
+        const char* label;
+    } cases[] = {
+        {"version", LDAP_OPT_PROTOCOL_VERSION, false, "ldap_set_option (Version3): "},
+        {"referrals", LDAP_OPT_REFERRALS, false, "ldap_set_option (NoReferrals): "},
+        {"network timeout", LDAP_OPT_NETWORK_TIMEOUT, false, "ldap_set_option (Network Timeout): "},
+        {"timeout", LDAP_OPT_TIMEOUT, false, "ldap_set_option (Timeout): "},
+        {"certificate check", LDAP_OPT_X_TLS_REQUIRE_CERT, true,
+         "ldap_set_option (Require Server Cert): "},
+        {"tls context", LDAP_OPT_X_TLS_NEWCTX, true, "ldap_set_option (TLS Context): "},
+        {"copied ca file", LDAP_OPT_X_TLS_CACERTFILE, true,
+         "ldap_set_option (TLS CA Certificate File): "},
+        {"copied minimum protocol", LDAP_OPT_X_TLS_PROTOCOL_MIN, true,
+         "ldap_set_option (TLS Minimum Protocol): "},
+    };
+    // Global TLS settings for the copy to carry over to the handle.
+    const char* caFile = "/nonexistent/kelvo-ca.pem";
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, caFile), LDAP_OPT_SUCCESS);
+    const int tls12 = LDAP_OPT_X_TLS_PROTOCOL_TLS1_2;
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_PROTOCOL_MIN, &tls12), LDAP_OPT_SUCCESS);
+    for (const auto& c : cases) {
+        FreshHandle h;
+        OpenLdapParams p;
+        p.referrals = false;
+        p.ssl = true;
+        p.timeoutSeconds = 5;
+        CaptureOutput cap;
+        g_refusedOption = c.refused;
+        g_setCalls.clear();
+        const bool ok = SetSessionOptions(h.handle.get(), p, "dc1", RefuseOneOption);
+        EXPECT_EQ(ok, !c.stops) << c.name;
+        EXPECT_EQ(cap.out, std::string(c.label) + ": [dc1] Error 0x52 (82) - Local error\n")
+            << c.name;
+        // Nothing is set after a refused TLS option; after any other, every
+        // option is still tried.
+        ASSERT_FALSE(g_setCalls.empty()) << c.name;
+        if (c.stops) {
+            EXPECT_EQ(g_setCalls.back(), c.refused) << c.name;
+        } else {
+            EXPECT_EQ(g_setCalls.back(), LDAP_OPT_TIMEOUT) << c.name;
+        }
+    }
+    g_refusedOption = 0;
+    (void)ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, nullptr);
+    const int anyProtocol = 0;
+    (void)ldap_set_option(nullptr, LDAP_OPT_X_TLS_PROTOCOL_MIN, &anyProtocol);
+}
+
+TEST(SetSessionOptions, WithoutTlsNoTlsOptionIsTouched) {
+    FreshHandle h;
+    OpenLdapParams p;
+    p.timeoutSeconds = 0;
+    CaptureOutput cap;
+    g_refusedOption = LDAP_OPT_X_TLS_NEWCTX;
+    g_setCalls.clear();
+    EXPECT_TRUE(SetSessionOptions(h.handle.get(), p, "dc1", RefuseOneOption));
+    EXPECT_EQ(g_setCalls, std::vector<int>{LDAP_OPT_PROTOCOL_VERSION});
+    EXPECT_EQ(cap.out, "");
+    g_refusedOption = 0;
+}
+
+// A TLS context that cannot be made (its CA file is missing) ends the
+// connection before any bind, so no password is sent.
+TEST(OpenLdap, UnusableTlsSettingsStopBeforeTheBind) {
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, "/nonexistent/kelvo-ca.pem"),
+              LDAP_OPT_SUCCESS);
+    CaptureOutput cap;
+    OpenLdapParams p;
+    p.server = "127.0.0.1:1";
+    p.port = -1;
+    p.ssl = true;
+    p.simple = true;
+    p.user = "cn=x";
+    p.password = "pw";
+    p.timeoutSeconds = 5;
+    LdapSession s = OpenLdap(p);
+    (void)ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, nullptr);
+    EXPECT_FALSE(s);
+    EXPECT_EQ(cap.out,
+              "ldap_set_option (TLS Context): : [127.0.0.1] Error 0x52 (82) - Local error\n");
 }
 
 TEST(OpenLdap, DebugBlockHidesPasswordBelowTrace) {
