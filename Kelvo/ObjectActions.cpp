@@ -35,15 +35,21 @@ Step PrepareDynamic(SwitchParser& parser, RunSettings& settings) {
     if (ttl.find_first_of(":dhms") == std::string::npos) ttl = "00:" + ttl;
     DSTIME start(TimeMode::Utc);
     DSTIME end(TimeMode::Utc, start.Instant());
+    // A time to live that cannot be computed is refused, never sent wrong.
+    bool ok = true;
     if (ttl.find(':') != std::string::npos) {
-        end.AddTime(ttl);
+        ok = end.AddTime(ttl);
     } else {
-        if (ttl.find('d') != std::string::npos) end.AddDays(ttl);
-        if (ttl.find('h') != std::string::npos) end.AddHours(ttl);
-        if (ttl.find('m') != std::string::npos) end.AddMins(ttl);
-        if (ttl.find('s') != std::string::npos) end.AddSecs(ttl);
+        if (ttl.find('d') != std::string::npos) ok = ok && end.AddDays(ttl);
+        if (ttl.find('h') != std::string::npos) ok = ok && end.AddHours(ttl);
+        if (ttl.find('m') != std::string::npos) ok = ok && end.AddMins(ttl);
+        if (ttl.find('s') != std::string::npos) ok = ok && end.AddSecs(ttl);
     }
     end.InitDelta(start);
+    if (!ok || end.DeltaSeconds() <= 0 || end.DeltaSeconds() > 0x7FFFFFFF)
+        return UsageFailureAfterBlank(ErrorBlockText(
+            {"Bad time to live for -dynamic: " + parser.GetValue(sw::dynamic) +
+             ". Use seconds, a days:hours:minutes:seconds delta, or values such as 7d or 12h."}));
     const std::string seconds = std::to_string(end.DeltaSeconds());
     diag::DebugOut("DEBUG: entryttl=" + seconds + "\n");
     parser.AddArg("entryttl::" + seconds);
