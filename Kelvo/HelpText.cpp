@@ -282,8 +282,7 @@ constexpr HelpExample kShortcutExamples[] = {
 
 constexpr HelpEntry kCsvSwitches[] = {
     {"-csv", "Read CSV from standard input."},
-    {"-csvfile file", "Read CSV from a file. Used only when standard input is a terminal; "
-                      "piped input wins."},
+    {"-csvfile file", "Read CSV from a file, whatever standard input is."},
     {"-csvdelim c", "Field separator (default ,). \\t stands for a TAB."},
     {"-csvmvdelim c", "Separator of the values of one field (default ;)."},
     {"-csvq c", "Quote character (default \")."},
@@ -303,7 +302,10 @@ constexpr std::string_view kCsvNotes[] = {
     "Values written X'0a1b' become the hex text 0a1b (use it with bin##).",
     "Empty lines and lines starting with a space or # are skipped.",
     "One request is sent per row. Rows naming the same DN are applied one after the "
-    "other, the last row first.",
+    "other, in the order of the input.",
+    "A line that cannot be read as the header says (an open quote, more or fewer fields "
+    "than the header, text that is not UTF-8) stops the run with its line number; the "
+    "header's first column must be dn and no column may be named twice.",
     "-b and the special bases cannot be used with CSV input: the DNs come from the "
     "input.",
     "Expansion is on by itself for ADCSV input and for updates without -update; give "
