@@ -481,8 +481,22 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
 
 BuildOutcome RequestBuilder::Build(const Target& target, std::uint64_t index) const {
     // -replacedn: the target itself moves to the other directory's names.
-    const std::string dn =
+    std::string dn =
         rows_.replacer && rows_.replacer->Active() ? rows_.replacer->Apply(target.dn) : target.dn;
+    // -bmod names each object of an add or update anew (numbered objects made
+    // from one template); moves and undeletes use it for the new RDN instead.
+    if (!s_.bmod.empty() && (s_.op == KELVO_ADD || s_.op == KELVO_UPDATE) && rows_.expander) {
+        const Expanded named = rows_.expander->ExpandPlain(
+            s_.bmod, "", static_cast<std::uint64_t>(s_.counterStart) + index, &dn);
+        if (!named.ok) {
+            BuildOutcome o;
+            o.status = BuildOutcome::Status::Fatal;
+            o.exitCode = named.exitCode;
+            o.fatalText = named.message;
+            return o;
+        }
+        dn = named.value;
+    }
     const bool rows = CsvRows();
     switch (s_.op) {
     case KELVO_DELETE:

@@ -1,5 +1,6 @@
 #include "CaptureOutput.h"
 #include "Controls.h"
+#include "Expansion.h"
 #include "RequestBuilder.h"
 
 #include <gtest/gtest.h>
@@ -401,6 +402,44 @@ TEST(RequestBuilder, PasswordWarningOnlyWithoutProtection) {
         for (const auto& line : Lines(b.builder->RunNotes(), Channel::Log))
             EXPECT_EQ(line.find("Secret1"), std::string::npos) << line;
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(RequestBuilder, BmodNamesEachObjectOfATemplate) {
+    // -autobase 3:cn=test,... with the numbering -bmod of the bulk shortcuts.
+    Built b;
+    b.s.op = KELVO_ADD;
+    b.s.adcsv = true;
+    b.s.expand = true;
+    b.s.bmod = "cn={{*origname*}}_{{*cnt*}},{{*parentdn*}}";
+    ModContainers mods;
+    ActionOptions o;
+    o.run = ActionRun::Add;
+    o.adcsv = true;
+    ASSERT_TRUE(
+        ParseAttributeActions({"objectclass::user", "samaccountname::{{*name*}}"}, o, mods).ok);
+    b.mods = mods;
+    RunExpansion expansion(nullptr, nullptr, nullptr);
+    RowServices rows;
+    rows.expander = &expansion;
+    RequestBuilder builder(b.s, b.mods, b.facts, b.lookups, rows);
+    ASSERT_FALSE(builder.Prepare());
+    const BuildOutcome third = builder.Build(Target{"cn=test,ou=lab,dc=x", 0, nullptr}, 2);
+    ASSERT_EQ(third.status, BuildOutcome::Status::Send) << third.fatalText << third.message;
+    EXPECT_EQ(third.request.kind, RequestKind::Add);
+    EXPECT_EQ(third.request.dn, "cn=test_2,ou=lab,dc=x");
+    bool named = false;
+    for (std::size_t i = 0; i < third.request.mods->Count(); ++i) {
+        const LDAPMod& m = third.request.mods->At(i);
+        if (std::string(m.mod_type) == "samaccountname") {
+            named = true;
+            EXPECT_STREQ(m.mod_values[0], "test_2");
+        }
+    }
+    EXPECT_TRUE(named);
 }
 
 } // namespace
