@@ -253,10 +253,10 @@ BuildOutcome RequestBuilder::Move(const std::string& dn) const {
     return o;
 }
 
-BuildOutcome RequestBuilder::Rename(const std::string& dn) const {
+BuildOutcome RequestBuilder::Rename(const std::string& dn, const std::string& newName) const {
     BuildOutcome o;
     auto& notes = o.request.notes;
-    std::string rdn = RenameRDN(dn, s_.newRDN);
+    std::string rdn = RenameRDN(dn, newName);
     std::string given = NewParentFor(dn, notes);
     std::string line = "Renaming " + dn + " to " + rdn;
     if (!given.empty()) line += " (" + given + ")";
@@ -399,20 +399,7 @@ BuildOutcome RequestBuilder::RenameRow(const Target& target, const std::string& 
                                       "...: ERROR: Couldn't expand dynamic string"));
         return o;
     }
-    BuildOutcome o;
-    auto& notes = o.request.notes;
-    std::string rdn = RenameRDN(dn, name.value);
-    std::string given = NewParentFor(dn, notes);
-    std::string line = "Renaming " + dn + " to " + rdn;
-    if (!given.empty()) line += " (" + given + ")";
-    notes.push_back({Channel::Console, line + "..."});
-    notes.push_back(Log("Renaming: " + dn));
-    o.request.kind = RequestKind::Rename;
-    o.request.dn = dn;
-    o.request.newRDN = std::move(rdn);
-    o.request.newParent = given.empty() ? ParentOf(dn) : given;
-    o.request.controls = controls_;
-    return o;
+    return Rename(dn, name.value);
 }
 
 BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
@@ -504,7 +491,7 @@ BuildOutcome RequestBuilder::Build(const Target& target, std::uint64_t index) co
     case KELVO_MOVE:
         return Move(dn);
     case KELVO_RENAME:
-        return rows ? RenameRow(target, dn, index) : Rename(dn);
+        return rows ? RenameRow(target, dn, index) : Rename(dn, s_.newRDN);
     case KELVO_UNDEL:
         return Undelete(dn);
     case KELVO_ADD:

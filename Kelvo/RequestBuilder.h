@@ -64,7 +64,7 @@ class RequestBuilder {
   private:
     BuildOutcome Delete(const std::string& dn) const;
     BuildOutcome Move(const std::string& dn) const;
-    BuildOutcome Rename(const std::string& dn) const;
+    BuildOutcome Rename(const std::string& dn, const std::string& newName) const;
     BuildOutcome Undelete(const std::string& dn) const;
     BuildOutcome Add(const std::string& dn) const;
     BuildOutcome Update(const std::string& dn) const;
