@@ -430,6 +430,10 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
         o.status = BuildOutcome::Status::Fatal;
         o.exitCode = row.fatal->exitCode;
         o.fatalText = std::move(row.fatal->text);
+        // Say which input line the failing values came from.
+        if (target.line != 0)
+            o.fatalText +=
+                "ERROR: The values of " + SourceOf(target) + " (" + dn + ") could not be built.\n";
         return o;
     }
     notes.push_back(Log((add ? "Adding: " : "Updating: ") + dn));

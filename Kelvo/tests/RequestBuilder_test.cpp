@@ -443,3 +443,30 @@ TEST(RequestBuilder, BmodNamesEachObjectOfATemplate) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(RequestBuilder, AValueThatCannotBeExpandedNamesItsInputLine) {
+    Built b;
+    b.s.op = KELVO_UPDATE;
+    b.s.csv = true;
+    b.s.expand = true;
+    ModContainers mods;
+    ActionOptions o;
+    o.csv = true;
+    ASSERT_TRUE(ParseAttributeActions({"description::{{*nosuch*}}"}, o, mods).ok);
+    b.mods = mods;
+    const ExpansionHeaderMap header = {{"dn", 0}};
+    const CsvLine row = {{"cn=a,dc=x"}};
+    RunExpansion expansion(nullptr, nullptr, &header);
+    RowServices rows;
+    rows.expander = &expansion;
+    RequestBuilder builder(b.s, b.mods, b.facts, b.lookups, rows);
+    ASSERT_FALSE(builder.Prepare());
+    const BuildOutcome built = builder.Build(Target{"cn=a,dc=x", 7, &row}, 0);
+    ASSERT_EQ(built.status, BuildOutcome::Status::Fatal);
+    EXPECT_EQ(built.exitCode, -10022);
+    EXPECT_NE(built.fatalText.find("input line 7"), std::string::npos) << built.fatalText;
+}
+
+} // namespace
