@@ -110,6 +110,24 @@ TEST(RowRequests, EmptyValuesFollowCsvModNull) {
     EXPECT_EQ(cleared.mods->At(0).mod_values, nullptr);
 }
 
+TEST(RowRequests, CsvModNullLeavesEmptyValuesOutOfMultiValueEntries) {
+    FakeExpander x;
+    x.row = {{"member", {""}}, {"othertelephone", {"", "2"}}, {"url", {""}}};
+    RowOptions o;
+    o.expand = true;
+    const auto actions = Parse({"member:++:{{.}}", "otherTelephone:++:{{.}}", "url:--:{{.}}"});
+    EXPECT_EQ(BuildRowModifications(actions, kTarget, 0, x, o).mods->Count(), 3u)
+        << "without -csvmodnull the directory answers";
+    for (int mode : {1, 2}) {
+        o.csvModNull = mode;
+        const auto r = BuildRowModifications(actions, kTarget, 0, x, o);
+        ASSERT_EQ(r.mods->Count(), 1u) << mode;
+        EXPECT_EQ(r.mods->At(0).mod_op, LDAP_MOD_ADD);
+        EXPECT_STREQ(r.mods->At(0).mod_type, "othertelephone");
+        EXPECT_EQ(Values(r.mods->At(0)), (std::vector<std::string>{"2"}));
+    }
+}
+
 TEST(RowRequests, AddsNeedAnObjectClassAndSkipEmptyValues) {
     FakeExpander x;
     x.row = {{"objectclass", {"contact"}}, {"description", {""}}, {"cn", {"a"}}};
