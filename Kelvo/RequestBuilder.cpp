@@ -481,8 +481,25 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
 
 BuildOutcome RequestBuilder::Build(const Target& target, std::uint64_t index) const {
     // -replacedn: the target itself moves to the other directory's names.
-    const std::string dn =
+    std::string dn =
         rows_.replacer && rows_.replacer->Active() ? rows_.replacer->Apply(target.dn) : target.dn;
+    // -bmod names the object an add or update acts on, from its own DN and
+    // the object counter (-autobase: cn={{*origname*}}_{{*cnt*}},...).
+    if ((s_.op == KELVO_ADD || s_.op == KELVO_UPDATE) && s_.expand && !s_.bmod.empty() &&
+        rows_.expander != nullptr) {
+        Target named = target;
+        named.dn = dn;
+        Expanded e = rows_.expander->Expand(
+            named, static_cast<std::uint64_t>(s_.counterStart) + index, s_.bmod, "", 0);
+        if (!e.ok) {
+            BuildOutcome o;
+            o.status = BuildOutcome::Status::Fatal;
+            o.exitCode = e.exitCode;
+            o.fatalText = std::move(e.message);
+            return o;
+        }
+        dn = std::move(e.value);
+    }
     const bool rows = CsvRows();
     switch (s_.op) {
     case KELVO_DELETE:
