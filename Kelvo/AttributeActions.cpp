@@ -74,8 +74,11 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
     const std::string action = RedactAction(rawAction, o.attrDelim);
     const bool prefixed = attribute.find("##") != std::string::npos;
     // Plain values go out as text; prefixed ones in CSV modes wait for each
-    // row's values before they are encoded.
-    if (route == Route::ReplaceAll && !o.csv && !o.adcsv &&
+    // row's values before they are encoded.  A replace of all values stays
+    // one replace in CSV modes too (each row expands it), so it works on an
+    // attribute that has no value yet.
+    const bool csvModes = o.csv || o.adcsv;
+    if (route == Route::ReplaceAll && !(prefixed && csvModes) &&
         !(prefixed && attribute.starts_with("sd##") && !o.sdSimple)) {
         // One replace with every value; a later replace of the same
         // attribute wins, as with single values.
@@ -98,7 +101,8 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
         return;
     }
     if (route == Route::ReplaceAll) {
-        // CSV rows and descriptor edits: a clear followed by the added values.
+        // Typed values in CSV rows and descriptor edits: a clear followed by
+        // the added values.
         c.clears.push_back(attribute);
         route = Route::Add;
     }

@@ -931,8 +931,12 @@ Step Run::Loop() {
     std::uint32_t lastError = 0;
     for (const Target& target : input_.targets) {
         ++processed;
-        printer.Begin(target, processed);
+        // The DN line names the object the request acts on (-bmod and
+        // -replacedn may rename the input's DN).
         BuildOutcome built = builder.Build(target, processed - 1);
+        Target shown = target;
+        if (!built.request.dn.empty()) shown.dn = built.request.dn;
+        printer.Begin(shown, processed);
         printer.Notes(built.request.notes);
         Result result;
         switch (built.status) {
@@ -955,7 +959,7 @@ Step Run::Loop() {
         ++failed_;
         lastError = result.code;
         const bool before = built.status == BuildOutcome::Status::Failed;
-        printer.Failed(target, result, before ? built.message : std::string(),
+        printer.Failed(shown, result, before ? built.message : std::string(),
                        !before || built.showLdapError);
         if (!s.cont) {
             printer.Stopping();

@@ -474,19 +474,22 @@ BuildOutcome RequestBuilder::Build(const Target& target, std::uint64_t index) co
     // -replacedn: the target itself moves to the other directory's names.
     std::string dn =
         rows_.replacer && rows_.replacer->Active() ? rows_.replacer->Apply(target.dn) : target.dn;
-    // -bmod names each object of an add or update anew (numbered objects made
-    // from one template); moves and undeletes use it for the new RDN instead.
-    if (!s_.bmod.empty() && (s_.op == KELVO_ADD || s_.op == KELVO_UPDATE) && rows_.expander) {
-        const Expanded named = rows_.expander->ExpandPlain(
-            s_.bmod, "", static_cast<std::uint64_t>(s_.counterStart) + index, &dn);
-        if (!named.ok) {
+    // -bmod names the object an add or update acts on, from its own DN and
+    // the object counter (-autobase: cn={{*origname*}}_{{*cnt*}},...).
+    if ((s_.op == KELVO_ADD || s_.op == KELVO_UPDATE) && s_.expand && !s_.bmod.empty() &&
+        rows_.expander != nullptr) {
+        Target named = target;
+        named.dn = dn;
+        Expanded e = rows_.expander->Expand(
+            named, static_cast<std::uint64_t>(s_.counterStart) + index, s_.bmod, "", 0);
+        if (!e.ok) {
             BuildOutcome o;
             o.status = BuildOutcome::Status::Fatal;
-            o.exitCode = named.exitCode;
-            o.fatalText = named.message;
+            o.exitCode = e.exitCode;
+            o.fatalText = std::move(e.message);
             return o;
         }
-        dn = named.value;
+        dn = std::move(e.value);
     }
     const bool rows = CsvRows();
     switch (s_.op) {

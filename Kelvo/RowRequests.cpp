@@ -217,6 +217,8 @@ RowMods RowBuilder::Build() {
     for (const auto& [name, texts] : c_.del) {
         std::vector<std::string> values;
         if (!ExpandList(name, texts, values)) return failed();
+        // -csvmodnull: an empty field names no value to remove.
+        if (o_.csvModNull != 0) std::erase(values, std::string());
         if (values.empty()) continue;
         if (name == "unicodepwd") {
             passwordChange_ = true;
@@ -234,7 +236,9 @@ RowMods RowBuilder::Build() {
         if (name == o_.leaveOut) continue;
         std::vector<std::string> values;
         if (!ExpandList(name, texts, values)) return failed();
-        if (o_.add) {
+        // An add run, or -csvmodnull in an update: an empty field adds no
+        // value (a multi-valued column of an export is often empty).
+        if (o_.add || o_.csvModNull != 0) {
             const std::size_t before = values.size();
             std::erase(values, std::string());
             if (values.size() != before) Log("LDAP_MOD_ADD - not adding empty value for " + name);

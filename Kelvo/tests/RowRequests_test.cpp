@@ -76,6 +76,21 @@ TEST(RowRequests, OneActionTakesEveryValueOfAMultiValuedColumn) {
               (std::vector<std::string>{"cn=1,dc=x", "cn=2,dc=x", "cn=3,dc=x"}));
 }
 
+TEST(RowRequests, ReplaceAllIsOneReplaceWithTheRowsValues) {
+    // No clear in front: a clear of an attribute without values fails.
+    FakeExpander x;
+    x.row = {{"othertelephone", {"1", "2", "3"}}};
+    RowOptions o;
+    o.expand = true;
+    const ModContainers c = Parse({"otherTelephone:+-:{{.}}"});
+    EXPECT_TRUE(c.clears.empty());
+    const auto r = BuildRowModifications(c, kTarget, 0, x, o);
+    ASSERT_FALSE(r.fatal);
+    ASSERT_EQ(r.mods->Count(), 1u);
+    EXPECT_EQ(r.mods->At(0).mod_op, LDAP_MOD_REPLACE);
+    EXPECT_EQ(Values(r.mods->At(0)), (std::vector<std::string>{"1", "2", "3"}));
+}
+
 TEST(RowRequests, EmptyValuesFollowCsvModNull) {
     FakeExpander x;
     x.row = {{"description", {""}}};
@@ -93,6 +108,24 @@ TEST(RowRequests, EmptyValuesFollowCsvModNull) {
     ASSERT_EQ(cleared.mods->Count(), 1u);
     EXPECT_EQ(cleared.mods->At(0).mod_op, LDAP_MOD_DELETE);
     EXPECT_EQ(cleared.mods->At(0).mod_values, nullptr);
+}
+
+TEST(RowRequests, CsvModNullLeavesEmptyValuesOutOfMultiValueEntries) {
+    FakeExpander x;
+    x.row = {{"member", {""}}, {"othertelephone", {"", "2"}}, {"url", {""}}};
+    RowOptions o;
+    o.expand = true;
+    const auto actions = Parse({"member:++:{{.}}", "otherTelephone:++:{{.}}", "url:--:{{.}}"});
+    EXPECT_EQ(BuildRowModifications(actions, kTarget, 0, x, o).mods->Count(), 3u)
+        << "without -csvmodnull the directory answers";
+    for (int mode : {1, 2}) {
+        o.csvModNull = mode;
+        const auto r = BuildRowModifications(actions, kTarget, 0, x, o);
+        ASSERT_EQ(r.mods->Count(), 1u) << mode;
+        EXPECT_EQ(r.mods->At(0).mod_op, LDAP_MOD_ADD);
+        EXPECT_STREQ(r.mods->At(0).mod_type, "othertelephone");
+        EXPECT_EQ(Values(r.mods->At(0)), (std::vector<std::string>{"2"}));
+    }
 }
 
 TEST(RowRequests, AddsNeedAnObjectClassAndSkipEmptyValues) {

@@ -64,6 +64,60 @@ class Lab:
         if rc != 0:
             raise AssertionError(f"ldapadd {dn} failed: {out}")
 
+    def add_many(self, entries):
+        """Adds (dn, {attribute: value or values}) entries with one client run;
+        an attribute name ending in ":" takes a base64 value."""
+        blocks = []
+        for dn, attrs in entries:
+            lines = [f"dn: {dn}"]
+            for name, values in attrs.items():
+                for v in values if isinstance(values, (list, tuple)) else [values]:
+                    lines.append(f"{name}: {v}")
+            blocks.append("\n".join(lines))
+        rc, out = self.ldif("ldapadd", "\n\n".join(blocks) + "\n")
+        if rc != 0:
+            raise AssertionError(f"ldapadd of {len(entries)} entries failed: {out}")
+
+    def add_user(self, dn, sam, password=None, **attrs):
+        """An Active Directory user; with a password it is enabled (512)."""
+        entry = {"objectClass": ["top", "person", "organizationalPerson", "user"],
+                 "sAMAccountName": sam}
+        if password is not None:
+            entry["unicodePwd:"] = unicode_pwd(password)
+            entry["userAccountControl"] = "512"
+        entry.update(attrs)
+        self.add_many([(dn, entry)])
+
+    def bind_works(self, dn, password):
+        """True when a simple bind as dn with password succeeds."""
+        # A base search of the RootDSE: Samba has no "who am I" operation.
+        proc = subprocess.run(["ldapsearch"] + self._client_args()[:3]
+                              + ["-D", dn, "-w", password, "-s", "base", "-b", "", "1.1"],
+                              capture_output=True, env=self._client_env(), timeout=TIMEOUT)
+        return proc.returncode == 0
+
+    def read_all(self, base, flt, *attrs, scope="one"):
+        """DN (lower case) -> {attribute: values} of every entry below base."""
+        proc = subprocess.run(["ldapsearch", "-LLL", "-o", "ldif-wrap=no"] + self._client_args()
+                              + ["-b", base, "-s", scope, flt] + list(attrs),
+                              capture_output=True, env=self._client_env(), timeout=TIMEOUT)
+        if proc.returncode != 0:
+            raise AssertionError(f"ldapsearch {base}: {proc.stderr.decode()}")
+        entries, current = {}, None
+        for line in proc.stdout.decode("utf-8", "replace").splitlines():
+            if not line:
+                continue
+            name, _, value = line.partition(":")
+            if value.startswith(":"):
+                value = base64.b64decode(value[1:].strip()).decode("utf-8", "replace")
+            else:
+                value = value.strip()
+            if name == "dn":
+                current = entries.setdefault(value.lower(), {})
+            elif current is not None:
+                current.setdefault(name.lower(), []).append(value)
+        return entries
+
     def delete_tree(self, dn):
         subprocess.run(["ldapdelete", "-r"] + self._client_args() + [dn], capture_output=True,
                        env=self._client_env(), timeout=TIMEOUT)
@@ -149,6 +203,16 @@ class Lab:
             if marker in err:
                 raise AssertionError(f"sanitizer report from {cmd[1:]}:\n{err}")
         return proc.returncode, out, err
+
+
+def unicode_pwd(password):
+    """The base64 text of Active Directory's quoted UTF-16LE password value."""
+    return base64.b64encode(f'"{password}"'.encode("utf-16-le")).decode()
+
+
+def csv_field(text):
+    """One CSV field in double quotes (the DN column holds commas)."""
+    return '"' + text.replace('"', '\\"') + '"'
 
 
 def samba():
