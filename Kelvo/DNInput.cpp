@@ -367,7 +367,8 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
             LogConversion("main", kind, line);
         }
 
-        std::string dn = std::move(line);
+        // A copy: the line keeps its buffer for the next line.
+        std::string dn = line;
         CsvLine row;
         if (csvMode) {
             // A CSV line that cannot be read as its header says stops the
@@ -428,6 +429,9 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
             if (!row.empty()) row.front().front() = dn;
             stored = &input.csv.Add(dn, row);
         }
+        // The DN may sit in a buffer sized for the whole line; every target
+        // keeps its DN for the run.
+        dn.shrink_to_fit();
         collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineNo), stored});
     }
     if (lineCount >= dotInterval) diag::Out("\n");
