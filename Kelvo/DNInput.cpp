@@ -155,15 +155,20 @@ void ListCsv(const TargetInput& input) {
     }
     if (debug) diag::Out("DEBUG: CSV RECORDS\n");
     LogLine("CSV RECORDS");
-    for (const auto& [key, row] : input.csv.records) {
+    for (const auto& [key, row] : input.csv.RecordsByKey()) {
         if (debug) diag::Out("DEBUG:    DN: " + key + "\n");
         LogLine("     DN: " + key);
-        for (std::size_t i = 0; i < row.size(); ++i) {
+        for (std::size_t i = 0; i < row->size(); ++i) {
             std::string name =
                 i < input.csv.headerFields.size() ? input.csv.headerFields[i] : std::to_string(i);
-            std::string l = "        " + name + ": " + JoinTokens(";", row[i]);
+            std::string values;
+            for (std::size_t v = 0; v < row->ValueCount(i); ++v) {
+                if (v != 0) values += ';';
+                values += row->Value(i, v);
+            }
+            std::string l = "        " + name + ": " + values;
             if (IsSecretAttribute(name))
-                l = "        " + name + ": " + RedactAttributeValue(name, JoinTokens(";", row[i]));
+                l = "        " + name + ": " + RedactAttributeValue(name, values);
             if (debug) diag::Out("DEBUG: " + l + "\n");
             LogLine(l);
         }
@@ -362,7 +367,8 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
             LogConversion("main", kind, line);
         }
 
-        std::string dn = std::move(line);
+        // A copy: the line keeps its buffer for the next line.
+        std::string dn = line;
         CsvLine row;
         if (csvMode) {
             // A CSV line that cannot be read as its header says stops the
@@ -418,13 +424,14 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
         if (dn.size() >= 2 && dn.front() == quote && dn.back() == quote)
             dn = StripQuotes(dn, quote);
         if (dn.find('"') != std::string::npos) dn = EscapeValueQuotes(dn);
-        const CsvLine* stored = nullptr;
+        const CsvRecord* stored = nullptr;
         if (csvMode) {
             if (!row.empty()) row.front().front() = dn;
-            CsvLine& kept = input.csv.records[input.csv.SetCSVKey(dn)];
-            kept = std::move(row);
-            stored = &kept;
+            stored = &input.csv.Add(dn, row);
         }
+        // The DN may sit in a buffer sized for the whole line; every target
+        // keeps its DN for the run.
+        dn.shrink_to_fit();
         collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineNo), stored});
     }
     if (lineCount >= dotInterval) diag::Out("\n");

@@ -2,7 +2,7 @@
 // message about it can name its source.
 #pragma once
 
-#include "CsvLine.h"
+#include "CsvRecord.h"
 
 #include <cstdint>
 #include <string>
@@ -15,7 +15,7 @@ struct Target {
     std::uint32_t line = 0;
     // CSV runs: the target's own row in the record store; rows with the same
     // DN stay separate targets, in input order.
-    const CsvLine* row = nullptr;
+    const CsvRecord* row = nullptr;
 };
 
 using TargetList = std::vector<Target>;

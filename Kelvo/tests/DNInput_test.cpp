@@ -158,7 +158,10 @@ TEST(CollectTargets, CsvRowsKeepHeaderAndKeys) {
     ASSERT_FALSE(c.rc);
     EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"cn=a,dc=x", "cn=a,dc=x"}));
     EXPECT_EQ(c.input.csv.header.at("description"), 1u);
-    EXPECT_EQ(c.input.csv.records.at("cn=a,dc=x{{1}}")[1][0], "two");
+    ASSERT_NE(c.input.csv.Find("cn=a,dc=x{{1}}"), nullptr);
+    EXPECT_EQ(c.input.csv.Find("cn=a,dc=x{{1}}")->Value(1, 0), "two");
+    EXPECT_EQ(c.input.csv.Find("cn=a,dc=x")->Value(1, 0), "one");
+    EXPECT_EQ(c.input.csv.RecordCount(), 2u);
     EXPECT_EQ(c.input.csv.GetCSVKey("cn=a,dc=x", false), "cn=a,dc=x{{1}}");
     EXPECT_EQ(c.input.csv.GetCSVKey("cn=a,dc=x", false), "cn=a,dc=x");
     // Each target carries its own row, so rows of one DN apply in input order.

@@ -457,7 +457,7 @@ TEST(RequestBuilder, AValueThatCannotBeExpandedNamesItsInputLine) {
     ASSERT_TRUE(ParseAttributeActions({"description::{{*nosuch*}}"}, o, mods).ok);
     b.mods = mods;
     const ExpansionHeaderMap header = {{"dn", 0}};
-    const CsvLine row = {{"cn=a,dc=x"}};
+    const CsvRecord row(CsvLine{{"cn=a,dc=x"}});
     RunExpansion expansion(nullptr, nullptr, &header);
     RowServices rows;
     rows.expander = &expansion;

@@ -74,6 +74,6 @@ bool ShiftInt8(std::string_view op, std::string_view count, std::int64_t& instan
 Status RunOpcode(const Call& call, std::string_view lcName, std::string& out);
 // Applies the field modifier text `call.modifiers` to `value`, the value of
 // `field` at the current position.
-Status ApplyModifier(const Call& call, const CsvField& field, std::string& value);
+Status ApplyModifier(const Call& call, CsvFieldView field, std::string& value);
 
 } // namespace expansion

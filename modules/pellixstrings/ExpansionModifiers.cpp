@@ -12,7 +12,7 @@ namespace {
 // One modifier applied to a column value.
 struct Use {
     const Call& call;
-    const CsvField& field;  // every value of the column (allvals)
+    CsvFieldView field;     // every value of the column (allvals)
     std::string_view rest;  // text after the modifier's name and separator
     char separator = ':';   // '$' when the modifier text began with '$'
     std::string_view param; // the table entry's parameter
@@ -178,7 +178,7 @@ constexpr Modifier kModifiers[] = {
 
 } // namespace
 
-Status ApplyModifier(const Call& call, const CsvField& field, std::string& value) {
+Status ApplyModifier(const Call& call, CsvFieldView field, std::string& value) {
     std::string_view text = call.modifiers;
     char separator = ':';
     if (text.starts_with('$')) {

@@ -169,7 +169,7 @@ std::string LowerName(std::string_view name, std::string_view attribute) {
 }
 
 // The column's field of the current record.
-Status FindField(const Call& call, const std::string& lcName, const CsvField*& field) {
+Status FindField(const Call& call, const std::string& lcName, std::size_t& field) {
     const ExpansionContext& ctx = call.ctx;
     const std::string_view shown =
         call.name.empty() || call.name == "." ? BareAttribute(ctx.attribute) : call.name;
@@ -184,14 +184,14 @@ Status FindField(const Call& call, const std::string& lcName, const CsvField*& f
         }
         return ShortRecord(call, shown, it->second, ctx.record->size(), where);
     }
-    field = &(*ctx.record)[it->second];
+    field = it->second;
     return std::nullopt;
 }
 
-const std::string& ValueAt(const CsvField& field, std::size_t pos) {
-    static const std::string kEmpty;
-    if (field.size() == 1) return field.front();
-    return pos < field.size() ? field[pos] : kEmpty;
+std::string_view ValueAt(CsvFieldView field, std::size_t pos) {
+    const std::size_t n = field.size();
+    if (n == 1) return field[0];
+    return pos < n ? field[pos] : std::string_view();
 }
 
 // True when values of `attribute` (with or without an encoding prefix) are
@@ -251,14 +251,15 @@ Status ExpandOne(std::string_view text, std::string_view expr, const ExpansionCo
     if (!lcName.empty() && lcName.front() == '*') {
         if (Status s = RunOpcode(call, lcName, out)) return s;
     } else {
-        const CsvField* field = nullptr;
-        if (Status s = FindField(call, lcName, field)) return s;
-        const std::string& value = ValueAt(*field, ctx.valuePos);
+        std::size_t index = 0;
+        if (Status s = FindField(call, lcName, index)) return s;
+        const CsvFieldView field = (*ctx.record)[index];
+        const std::string_view value = ValueAt(field, ctx.valuePos);
         if (call.modifiers.empty()) {
             out.append(value);
         } else {
-            std::string changed = value;
-            if (Status s = ApplyModifier(call, *field, changed)) return s;
+            std::string changed(value);
+            if (Status s = ApplyModifier(call, field, changed)) return s;
             out.append(changed);
         }
     }
@@ -315,7 +316,7 @@ ExpansionResult VarExpansion(std::string_view text, const ExpansionContext& ctx)
 }
 
 std::size_t VarExpansionAttrCnt(std::string_view valueText, std::string_view attribute,
-                                const ExpansionHeaderMap& header, const CsvLine& row) {
+                                const ExpansionHeaderMap& header, const CsvRecord& row) {
     const std::size_t open = valueText.find("{{");
     if (open == std::string_view::npos || valueText.find("}}") == std::string_view::npos) return 0;
     const std::string_view rest = valueText.substr(open + 2);
@@ -323,5 +324,5 @@ std::size_t VarExpansionAttrCnt(std::string_view valueText, std::string_view att
     if (name.empty() || name.front() == '.') name = expansion::BareAttribute(attribute);
     const auto it = header.find(StrToLower(name));
     if (it == header.end() || it->second >= row.size()) return 0;
-    return row[it->second].size();
+    return row.ValueCount(it->second);
 }

@@ -14,7 +14,7 @@
 // message lines the driver prints.
 #pragma once
 
-#include "CsvLine.h"
+#include "CsvRecord.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -73,7 +73,7 @@ struct ExpansionServices {
 // for the call; a null pointer means "not available" (no CSV record, no DN
 // values outside CSV modes).
 struct ExpansionContext {
-    const CsvLine* record = nullptr;
+    const CsvRecord* record = nullptr;
     const ExpansionHeaderMap* header = nullptr;
     // The attribute being expanded, with any "xxx##" encoding prefix.
     std::string_view attribute;
@@ -109,4 +109,4 @@ ExpansionResult VarExpansion(std::string_view text, const ExpansionContext& ctx)
 // column or the row is too short).  An empty name, or one that begins with
 // ".", is the attribute without its encoding prefix.
 std::size_t VarExpansionAttrCnt(std::string_view valueText, std::string_view attribute,
-                                const ExpansionHeaderMap& header, const CsvLine& row);
+                                const ExpansionHeaderMap& header, const CsvRecord& row);

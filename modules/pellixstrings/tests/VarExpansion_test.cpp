@@ -65,7 +65,7 @@ struct FakeServices {
 // One CSV stream: header, one row, the object's DN values and the RootDSE.
 struct Fixture {
     ExpansionHeaderMap header;
-    CsvLine row;
+    CsvRecord row;
     ExpansionValues dnValues{
         {"DN", "CN=Ann Lee,OU=Staff,DC=example,DC=com"},
         {"RDN", "CN=Ann Lee"},
@@ -100,12 +100,14 @@ struct Fixture {
         for (std::size_t i = 0; i < std::size(names); ++i)
             header[names[i]] = i;
         CsvSettings settings;
+        CsvLine line;
         const bool parsed = ParseCSVLine(
             "\"CN=Ann Lee,OU=Staff,DC=example,DC=com\",Lee,Staff member,512,a;b;c,2006/11/07,"
             "128074464000000000,\"x,y,z\",MiXeD "
             "Case,2006/13/45,Secret{{pw}},{{sn}},,S-1-5-32-544,514,1",
-            settings, row);
+            settings, line);
         EXPECT_TRUE(parsed);
+        row = CsvRecord(line);
     }
 
     ExpansionContext Context(std::string_view attribute = "description", std::size_t valuePos = 0) {
@@ -349,7 +351,7 @@ TEST_P(Fails, WithCodeAndMessages) {
     const FailCase& c = GetParam();
     Fixture f;
     ExpansionServices none;
-    CsvLine shortRow{{"only"}, {"two"}};
+    const CsvRecord shortRow(CsvLine{{"only"}, {"two"}});
     ExpansionContext ctx = f.Context(c.attribute);
     switch (c.ctx) {
     case Ctx::Full:
@@ -629,7 +631,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(VarExpansionAttrCnt, ShortRowCountsZero) {
     Fixture f;
-    const CsvLine shortRow{{"a"}};
+    const CsvRecord shortRow(CsvLine{{"a"}});
     EXPECT_EQ(VarExpansionAttrCnt("{{member}}", "x", f.header, shortRow), 0u);
 }
 
