@@ -7,6 +7,9 @@
 
 namespace {
 
+// Stands for the DN parts when a text has no opcode that could read them.
+const ExpansionValues kNoOpcodeValues;
+
 // RFC 4515 escaping of a value inside a filter.
 std::string FilterValue(std::string_view text) {
     std::string out;
@@ -128,7 +131,12 @@ Expanded RunExpansion::Expand(const Target& target, std::uint64_t counter, std::
     ctx.header = header_;
     ctx.attribute = attribute;
     ctx.valuePos = position;
-    ctx.dnValues = DnValues(target.dn);
+    // DN parts serve only opcodes (*rdn*, *parentdn*, ...): a text without
+    // one does not pay for breaking the DN apart.
+    if (text.find('*') != std::string_view::npos)
+        ctx.dnValues = DnValues(target.dn);
+    else
+        ctx.dnValues = &kNoOpcodeValues;
     ctx.rootDse = &root_;
     ctx.counter = static_cast<std::int64_t>(counter);
     ctx.services = &services_;

@@ -416,6 +416,7 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
     options.add = add;
     options.expand = s_.expand;
     options.csvModNull = s_.csvModNull;
+    options.log = facts_.logOpen;
     options.encrypted = facts_.protectedSession;
     options.replacer = rows_.replacer;
     options.dnAttributes = rows_.dnAttributes;

@@ -32,7 +32,9 @@ class RowBuilder {
 
   private:
     int Op(int wanted) const { return o_.add ? LDAP_MOD_ADD : wanted; }
-    void Log(std::string text) { r_.notes.push_back({Channel::Log, std::move(text)}); }
+    void Log(std::string text) {
+        if (o_.log) r_.notes.push_back({Channel::Log, std::move(text)});
+    }
     bool Expand(const std::string& text, const std::string& attribute, std::size_t position,
                 bool expand, std::string& out);
     // Every value of a multi-value entry: one text naming a multi-valued

@@ -39,6 +39,7 @@ struct RowOptions {
     int csvModNull = 0;                   // empty replace values: 0 sent, 1 left out, 2 cleared
     bool encrypted = false;               // the session is protected (TLS or sealing)
     std::string leaveOut;                 // a text attribute not to send (set another way)
+    bool log = true;                      // make the log lines (only when a log is open)
     const DNReplacer* replacer = nullptr; // -replacedn, or none
     const std::set<std::string>* dnAttributes = nullptr; // whose values are DNs
 };
