@@ -96,6 +96,23 @@ TEST(Import, ActionsByKindOfAttribute) {
               (std::vector<std::string>{"{{schemaidguid}}"}));
 }
 
+TEST(Import, SecureInputCompletesOnlyTheMarkedValues) {
+    std::vector<std::string> actions = {"unicodePwd::{*}", "description::plain", "info:+:{*}"};
+    std::vector<std::string> asked;
+    ASSERT_TRUE(ProcessGetInputAttribs(actions, ":", [&](std::string_view name, std::string& out) {
+        asked.emplace_back(name);
+        out = "typed-" + std::string(name);
+        return true;
+    }));
+    EXPECT_EQ(asked, (std::vector<std::string>{"unicodePwd", "info"}));
+    EXPECT_EQ(actions, (std::vector<std::string>{"unicodePwd::typed-unicodePwd",
+                                                 "description::plain", "info:+:typed-info"}));
+    // Input that ends before a value is typed fails the whole set.
+    std::vector<std::string> more = {"unicodePwd::{*}"};
+    EXPECT_FALSE(
+        ProcessGetInputAttribs(more, ":", [](std::string_view, std::string&) { return false; }));
+}
+
 TEST(Import, DNReplacement) {
     NamingContexts nc{"CN=Configuration,DC=new", "CN=Schema,CN=Configuration,DC=new", "DC=new",
                       "DC=new"};

@@ -38,6 +38,18 @@ class CsvRowsOnActiveDirectory(labkit.LabTest):
             self.assertEqual(sorted(entry.get("othertelephone", [])),
                              sorted([str(i), str(i + 1000), f"x{i}"]), dn)
 
+    def test_sid_opcodes_read_the_directory(self):
+        # *sid* and *isid* look a name up on the bound directory.
+        target = f"CN=sidrow,{self.ou}"
+        self.lab.add(target, objectClass=["top", "contact"])
+        rows = f"DN,who\n{field(target)},Administrator\n"
+        self.assertRun(self.lab.kelvo("-csv", "description::{{*sid*:Administrator}}",
+                                      "info::{{*isid*:Administrator}}", stdin=rows))
+        got = self.lab.read(target, "description", "info")
+        sid = got["description"][0]
+        self.assertRegex(sid, r"^S-1-5-21-\d+-\d+-\d+-500$")
+        self.assertEqual(got["info"], [f"<SID={sid}>"])
+
     def test_multi_value_add_keeps_existing_values(self):
         dn = f"CN=addvals,{self.ou}"
         self.lab.add(dn, objectClass=["top", "contact"], otherTelephone="keep")
