@@ -20,11 +20,6 @@ bool DebugOn() {
     return diag::Debug() || diag::Trace();
 }
 
-std::string BareName(const std::string& attribute) {
-    std::size_t hash = attribute.find("##");
-    return hash == std::string::npos ? attribute : attribute.substr(hash + 2);
-}
-
 void IssueWith(const std::string& action, const std::string& delim, const std::string& detail) {
     diag::Out("ERROR: Issue with attrib parameter - [" + RedactAction(action, delim) + "]\n");
     diag::Out(detail);
@@ -484,4 +479,9 @@ Step ResolveSdMods(ModContainers& c, const ExpandFn& expand) {
         }
     }
     return std::nullopt;
+}
+
+std::string BareName(const std::string& attribute) {
+    const std::size_t hash = attribute.find("##");
+    return hash == std::string::npos ? attribute : attribute.substr(hash + 2);
 }

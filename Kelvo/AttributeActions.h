@@ -66,6 +66,10 @@ bool ExpandDNWArg(const std::string& operation, std::string& attribute, std::str
 void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::string>& values,
                         std::map<std::string, std::vector<std::string>>& map);
 
+// An attribute name without its encoding prefix ("guid##objectguid" ->
+// "objectguid").
+std::string BareName(const std::string& attribute);
+
 // A value after {{...}} expansion.
 struct Expanded {
     bool ok = true;

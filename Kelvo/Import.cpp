@@ -44,11 +44,6 @@ bool ProcessGetInputAttribs(std::vector<std::string>& actions, std::string_view 
 
 namespace {
 
-std::string BareName(const std::string& column) {
-    const std::size_t hash = column.find("##");
-    return hash == std::string::npos ? column : column.substr(hash + 2);
-}
-
 Note LogNote(std::string text) {
     return {Channel::Log, std::move(text)};
 }

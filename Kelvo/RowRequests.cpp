@@ -7,15 +7,6 @@
 
 namespace {
 
-std::string BareName(const std::string& attribute) {
-    const std::size_t hash = attribute.find("##");
-    return hash == std::string::npos ? attribute : attribute.substr(hash + 2);
-}
-
-std::string Shown(const std::string& attribute, const std::string& value) {
-    return IsSecretAttribute(BareName(attribute)) ? std::string(kRedacted) : value;
-}
-
 bool HasExpression(const std::string& text) {
     return text.find("{{") != std::string::npos && text.find("}}") != std::string::npos;
 }
@@ -169,7 +160,7 @@ bool RowBuilder::Replaces() {
         r_.mods->AddStrings(Op(LDAP_MOD_REPLACE), name, values);
         Log("Modifying  - " + name);
         for (const auto& v : values)
-            Log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + Shown(name, v));
+            Log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + RedactAttributeValue(name, v));
     }
     return true;
 }
@@ -231,7 +222,7 @@ RowMods RowBuilder::Build() {
         }
         r_.mods->AddStrings(Op(LDAP_MOD_DELETE), name, values);
         for (const auto& v : values)
-            Log("LDAP_MOD_DELETE: " + name + " :: " + Shown(name, v));
+            Log("LDAP_MOD_DELETE: " + name + " :: " + RedactAttributeValue(name, v));
     }
     if (!Replaces()) return failed();
     for (const auto& [name, texts] : c_.add) {
@@ -252,7 +243,7 @@ RowMods RowBuilder::Build() {
         }
         r_.mods->AddStrings(Op(LDAP_MOD_ADD), name, values);
         for (const auto& v : values)
-            Log("MOD: LDAP_MOD_ADD -" + name + " :: " + Shown(name, v));
+            Log("MOD: LDAP_MOD_ADD -" + name + " :: " + RedactAttributeValue(name, v));
     }
     for (const auto& [attribute, texts] : c_.deferredDel) {
         std::vector<std::string> values;
