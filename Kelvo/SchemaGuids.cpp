@@ -1,5 +1,7 @@
 #include "SchemaGuids.h"
 
+#include "pellixstrings.h"
+
 #include <algorithm>
 #include <array>
 
@@ -40,22 +42,11 @@ constexpr std::array<PrincipalAlias, 16> kPrincipalAliases = {{
     {"EK", "Enterprise Key Admins", true},
 }};
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // Lower case without the braces of "{guid}".
 std::string GuidKey(std::string_view guid) {
     if (guid.size() >= 2 && guid.front() == '{' && guid.back() == '}')
         guid = guid.substr(1, guid.size() - 2);
-    return Lower(guid);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return Lower(a) == Lower(b);
+    return StrToLower(guid);
 }
 
 std::optional<std::string_view> Search(std::span<const SchemaGuidPair> table, std::string_view key,
@@ -80,7 +71,7 @@ std::span<const SchemaGuidPair> BuiltInSchemaGuidsByGuid() {
 }
 
 std::optional<std::string_view> FindBuiltInSchemaGuid(std::string_view name) {
-    return Search(kSchemaGuidsByName, Lower(name), false);
+    return Search(kSchemaGuidsByName, StrToLower(name), false);
 }
 
 std::optional<std::string_view> FindBuiltInSchemaName(std::string_view guid) {
@@ -88,7 +79,7 @@ std::optional<std::string_view> FindBuiltInSchemaName(std::string_view guid) {
 }
 
 std::optional<std::string> SchemaGuidCache::FindGuid(std::string_view name) const {
-    const std::string key = Lower(name);
+    const std::string key = StrToLower(name);
     if (const auto it = byName_.find(key); it != byName_.end()) return it->second;
     if (const auto hit = Search(kSchemaGuidsByName, key, false)) return std::string(*hit);
     return std::nullopt;
@@ -102,7 +93,7 @@ std::optional<std::string> SchemaGuidCache::FindName(std::string_view guid) cons
 }
 
 void SchemaGuidCache::Add(std::string_view name, std::string_view guid) {
-    std::string key = Lower(name);
+    std::string key = StrToLower(name);
     std::string value = GuidKey(guid);
     if (const auto old = byName_.find(key); old != byName_.end()) {
         // The old GUID no longer names this entry.
@@ -119,7 +110,7 @@ std::span<const PrincipalAlias> PrincipalAliases() {
 
 const PrincipalAlias* FindPrincipalAlias(std::string_view alias) {
     for (const PrincipalAlias& row : kPrincipalAliases)
-        if (EqualNoCase(row.alias, alias)) return &row;
+        if (IEquals(row.alias, alias)) return &row;
     return nullptr;
 }
 
