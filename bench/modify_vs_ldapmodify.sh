@@ -19,19 +19,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 bin=$(realpath "${1:-$here/../build/kelvo}")
 count=${2:-5000}
 baseline=${3:+$(realpath "$3")}
-work=$(mktemp -d)
-lab=$work/lab
-cleanup() {
-    bash "$here/../tests/lab/samba_lab.sh" stop "$lab" >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-bash "$here/../tests/lab/samba_lab.sh" start "$lab" 127.0.0.41 >/dev/null
-# shellcheck disable=SC1091
-source "$lab/lab.env"
-export LDAPTLS_CACERT=$LAB_CACERT
-uri=ldaps://$LAB_HOST
+# shellcheck source=lab_bench.sh
+source "$here/lab_bench.sh"
+start_bench_lab 127.0.0.41
 ou="OU=bench,$LAB_BASE"
 
 python3 - "$count" "$ou" "$work" <<'PY'
@@ -53,13 +43,6 @@ PY
 echo "creating $count objects..."
 ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
 
-measure() { # wall user sys
-    /usr/bin/time -f '%e %U %S' -o "$work/t" "$@" >/dev/null 2>"$work/err" || {
-        cat "$work/err" >&2
-        return 1
-    }
-    tail -n 1 "$work/t"
-}
 kelvo_run() { # run [binary]
     measure sh -c "'${2:-$bin}' -unsafe -h '$LAB_HOST' -ssl -simple -u '$LAB_ADMIN_UPN' \
         -up '$LAB_PASSWORD' description::'kelvo $1' < '$work/dns.txt'"
