@@ -371,32 +371,29 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
             log("MOD: LDAP_MOD_DELETE -" + name + " :: " + RedactAttributeValue(name, v));
     }
     // Single-value replaces and replace-all-values actions, in name order.
-    auto single = c.replace.begin();
-    auto multi = c.replaceAll.begin();
-    while (single != c.replace.end() || multi != c.replaceAll.end()) {
-        const bool takeSingle = multi == c.replaceAll.end() ||
-                                (single != c.replace.end() && single->first < multi->first);
-        const std::string& name = takeSingle ? single->first : multi->first;
-        std::vector<std::string> raws =
-            takeSingle ? std::vector<std::string>{single->second} : multi->second;
-        if (takeSingle)
-            ++single;
-        else
-            ++multi;
-        if (skipped(name)) continue;
-        current = name;
-        std::vector<std::string> values;
-        if (!expandAll(raws, values)) return fail(name, raws.empty() ? name : raws.front());
-        if (name == "unicodepwd" && !values.empty()) {
-            warnPassword();
-            putPassword(name, raws.front(), values.front());
-            continue;
-        }
-        out.AddStrings(op(LDAP_MOD_REPLACE), name, values);
-        if (values.empty()) log("MOD: LDAP_MOD_REPLACE - " + name);
-        for (const auto& v : values)
-            log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + RedactAttributeValue(name, v));
-    }
+    std::string failedName, failedRaw;
+    const bool replaced =
+        ForEachReplace(c, [&](const std::string& name, const std::vector<std::string>& raws, bool) {
+            if (skipped(name)) return true;
+            current = name;
+            std::vector<std::string> values;
+            if (!expandAll(raws, values)) {
+                failedName = name;
+                failedRaw = raws.empty() ? name : raws.front();
+                return false;
+            }
+            if (name == "unicodepwd" && !values.empty()) {
+                warnPassword();
+                putPassword(name, raws.front(), values.front());
+                return true;
+            }
+            out.AddStrings(op(LDAP_MOD_REPLACE), name, values);
+            if (values.empty()) log("MOD: LDAP_MOD_REPLACE - " + name);
+            for (const auto& v : values)
+                log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + RedactAttributeValue(name, v));
+            return true;
+        });
+    if (!replaced) return fail(failedName, failedRaw);
     for (const auto& [name, raws] : c.add) {
         if (skipped(name)) continue;
         current = name;
@@ -484,4 +481,23 @@ Step ResolveSdMods(ModContainers& c, const ExpandFn& expand) {
 std::string BareName(const std::string& attribute) {
     const std::size_t hash = attribute.find("##");
     return hash == std::string::npos ? attribute : attribute.substr(hash + 2);
+}
+
+bool ForEachReplace(
+    const ModContainers& c,
+    const std::function<bool(const std::string&, const std::vector<std::string>&, bool)>& fn) {
+    auto single = c.replace.begin();
+    auto multi = c.replaceAll.begin();
+    while (single != c.replace.end() || multi != c.replaceAll.end()) {
+        const bool takeSingle = multi == c.replaceAll.end() ||
+                                (single != c.replace.end() && single->first < multi->first);
+        const bool go = takeSingle ? fn(single->first, {single->second}, true)
+                                   : fn(multi->first, multi->second, false);
+        if (!go) return false;
+        if (takeSingle)
+            ++single;
+        else
+            ++multi;
+    }
+    return true;
 }

@@ -70,6 +70,13 @@ void MultiValueInsOrDel(const std::string& attribute, const std::vector<std::str
 // "objectguid").
 std::string BareName(const std::string& attribute);
 
+// Visits the single-value replaces and the replace-all actions together, in
+// attribute-name order: fn(name, value texts, single) returns false to stop.
+// False when a call stopped the walk.
+bool ForEachReplace(
+    const ModContainers& c,
+    const std::function<bool(const std::string&, const std::vector<std::string>&, bool)>& fn);
+
 // A value after {{...}} expansion.
 struct Expanded {
     bool ok = true;

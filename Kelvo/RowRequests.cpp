@@ -113,56 +113,42 @@ void RowBuilder::Password(const std::string& raw, const std::string& value) {
 
 // Single-value replaces and replace-all actions, in name order.
 bool RowBuilder::Replaces() {
-    auto single = c_.replace.begin();
-    auto multi = c_.replaceAll.begin();
-    while (single != c_.replace.end() || multi != c_.replaceAll.end()) {
-        const bool takeSingle = multi == c_.replaceAll.end() ||
-                                (single != c_.replace.end() && single->first < multi->first);
-        const std::string& name = takeSingle ? single->first : multi->first;
-        if (name == o_.leaveOut) {
-            if (takeSingle)
-                ++single;
-            else
-                ++multi;
-            continue;
-        }
-        std::vector<std::string> values;
-        std::string raw;
-        if (takeSingle) {
-            raw = single->second;
-            std::string v;
-            if (!Expand(raw, name, 0, o_.expand, v)) return false;
-            values.push_back(std::move(v));
-            ++single;
-        } else {
-            raw = multi->second.empty() ? std::string() : multi->second.front();
-            if (!ExpandList(name, multi->second, values)) return false;
-            ++multi;
-        }
-        std::erase_if(values, [&](const std::string& v) {
-            // Empty values: left out in an add, or as -csvmodnull says.
-            if (!v.empty() || (!o_.add && o_.csvModNull == 0)) return false;
+    return ForEachReplace(
+        c_, [&](const std::string& name, const std::vector<std::string>& texts, bool single) {
+            if (name == o_.leaveOut) return true;
+            std::vector<std::string> values;
+            const std::string raw = texts.empty() ? std::string() : texts.front();
+            if (single) {
+                std::string v;
+                if (!Expand(raw, name, 0, o_.expand, v)) return false;
+                values.push_back(std::move(v));
+            } else if (!ExpandList(name, texts, values)) {
+                return false;
+            }
+            std::erase_if(values, [&](const std::string& v) {
+                // Empty values: left out in an add, or as -csvmodnull says.
+                if (!v.empty() || (!o_.add && o_.csvModNull == 0)) return false;
+                return true;
+            });
+            if (values.empty()) {
+                if (o_.add) {
+                    Log("LDAP_MOD_ADD - not adding empty value for " + name);
+                } else if (o_.csvModNull == 2) {
+                    r_.mods->AddClear(LDAP_MOD_DELETE, name);
+                    Log("LDAP_MOD_DELETE (CSVMODNULL==CLEAR): " + name);
+                }
+                return true;
+            }
+            if (name == "unicodepwd") {
+                Password(raw, values.front());
+                return true;
+            }
+            r_.mods->AddStrings(Op(LDAP_MOD_REPLACE), name, values);
+            Log("Modifying  - " + name);
+            for (const auto& v : values)
+                Log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + RedactAttributeValue(name, v));
             return true;
         });
-        if (values.empty()) {
-            if (o_.add) {
-                Log("LDAP_MOD_ADD - not adding empty value for " + name);
-            } else if (o_.csvModNull == 2) {
-                r_.mods->AddClear(LDAP_MOD_DELETE, name);
-                Log("LDAP_MOD_DELETE (CSVMODNULL==CLEAR): " + name);
-            }
-            continue;
-        }
-        if (name == "unicodepwd") {
-            Password(raw, values.front());
-            continue;
-        }
-        r_.mods->AddStrings(Op(LDAP_MOD_REPLACE), name, values);
-        Log("Modifying  - " + name);
-        for (const auto& v : values)
-            Log("MOD: LDAP_MOD_REPLACE - " + name + " :: " + RedactAttributeValue(name, v));
-    }
-    return true;
 }
 
 bool RowBuilder::BinaryReplaces() {
