@@ -77,8 +77,8 @@ for run in 1 2 3; do
         k=$(kelvo_run "$run"); check "kelvo $run"
     fi
     echo "run $run: kelvo wall/user/sys $k   ldapmodify $l   (values read back)"
-    best_k=$(printf '%s\n%s\n' "$best_k" "$k" | sed '/^$/d' | sort -n | head -1)
-    best_l=$(printf '%s\n%s\n' "$best_l" "$l" | sed '/^$/d' | sort -n | head -1)
+    best_k=$(faster "$best_k" "$k")
+    best_l=$(faster "$best_l" "$l")
 done
 read -r kw ku ks <<<"$best_k"
 read -r lw lu ls <<<"$best_l"
