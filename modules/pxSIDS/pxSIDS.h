@@ -29,6 +29,14 @@ void LoadSddlAliasMap(std::map<std::string, std::string>& out);
 // "BUILTIN\Administrators", ...), compared without regard to ASCII case.
 [[nodiscard]] std::optional<std::string_view> WellKnownNameToSid(std::string_view name);
 
+// The error text of a name nobody knows.
+inline constexpr std::string_view kNoneMappedText =
+    "ERROR: (1332) No mapping between account names and security IDs was done.";
+
+// A value made safe to stand inside an LDAP filter: "*", "(", ")", a backslash and
+// NUL become "\2a", "\28", "\29", "\5c" and "\00".
+[[nodiscard]] std::string EscapeFilterValue(std::string_view value);
+
 // One entry found by a principal search.
 struct PrincipalEntry {
     std::string dn;
@@ -87,11 +95,26 @@ class NameToSid {
     [[nodiscard]] std::size_t SearchCount() const { return searches_; }
 
   private:
+    struct Outcome; // result of one resolution step
+    int CountedSearch(std::string_view base, std::string_view filter, bool baseOnly,
+                      std::vector<PrincipalEntry>& out, std::string& error);
+    const std::vector<PrincipalDirectory::Partition>& KnownPartitions();
+    const PrincipalDirectory::Partition* FindDomain(std::string_view domain);
+    Outcome SearchTerm(std::string_view base, std::string_view attribute, std::string_view value);
+    Outcome ResolveBare(std::string_view name);
+    Outcome ResolveUpn(std::string_view name);
+    std::string ResolveUncached(std::string_view name);
+    void BulkResolve(std::map<std::string, std::string>& keyToName,
+                     std::map<std::string, std::string>& names);
+
     PrincipalDirectory& dir_;
     std::map<std::string, std::string> accountCache_; // upper-cased name -> SID/error
     std::map<std::string, std::string> ldsCache_;
     std::size_t searches_ = 0;
     std::optional<std::vector<PrincipalDirectory::Partition>> partitions_;
+    // "<BASE>\n<attribute>=<VALUE>" of every equality term the directory has
+    // answered -> the SID found ("" for no entry), so no name is asked twice.
+    std::map<std::string, std::string> askedTerms_;
 };
 
 } // namespace pxsids
