@@ -19,6 +19,9 @@ constexpr std::string_view kDomainAccountPrefix = "S-1-5-21-";
 constexpr std::string_view kWellKnownContainer = "CN=WellKnown Security Principals,";
 // Names per OR filter: keeps each request well inside what servers accept.
 constexpr std::size_t kBulkChunk = 200;
+// LDAP noSuchObject: a base that is not there (no well-known principals
+// container on a plain LDAP server) holds no such name; it is no failure.
+constexpr int kNoSuchObject = 32;
 
 void Debug(std::string_view text) {
     if (diag::Debug() || diag::Trace()) diag::DebugOut(std::string(text) + "\n");
@@ -113,7 +116,9 @@ NameToSid::Outcome NameToSid::SearchTerm(std::string_view base, std::string_view
     std::vector<PrincipalEntry> entries;
     std::string error;
     const int rc = CountedSearch(base, filter, false, entries, error);
-    if (rc != 0) {
+    if (rc == kNoSuchObject) {
+        entries.clear();
+    } else if (rc != 0) {
         result.state = Outcome::State::Failed;
         result.text = AsError(rc, error);
         return result;
@@ -160,6 +165,14 @@ NameToSid::Outcome NameToSid::ResolveUpn(std::string_view name) {
     Outcome result;
     for (const auto& base : bases) {
         result = SearchTerm(base, "userPrincipalName", name);
+        if (result.state != Outcome::State::NotFound) return result;
+    }
+    // The implicit name: account@dns-name-of-its-domain, with no
+    // userPrincipalName stored.
+    const std::string_view account = name.substr(0, name.rfind('@'));
+    for (const auto& p : KnownPartitions()) {
+        if (!IEquals(p.dnsRoot, suffix)) continue;
+        result = SearchTerm(p.dn, "sAMAccountName", account);
         if (result.state != Outcome::State::NotFound) return result;
     }
     return result;
@@ -261,7 +274,8 @@ void NameToSid::BulkResolve(std::map<std::string, std::string>& keyToName,
             std::vector<PrincipalEntry> entries;
             std::string error;
             const int rc = CountedSearch(base, filter, false, entries, error);
-            if (rc != 0) {
+            if (rc == kNoSuchObject) entries.clear();
+            if (rc != 0 && rc != kNoSuchObject) {
                 // These names were sent; they are not sent again.
                 const std::string text = AsError(rc, error);
                 for (std::size_t i = start; i < end; ++i)

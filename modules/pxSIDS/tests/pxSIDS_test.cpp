@@ -90,11 +90,19 @@ class FakeDirectory : public PrincipalDirectory {
             error = "ERROR: (1) Operations error";
             return 1;
         }
+        if (missingBase == base) {
+            error = "ERROR: (32) No such object";
+            return 32;
+        }
         const auto terms = Terms(std::string(filter));
         for (const auto& e : entries) {
             const bool inScope = baseOnly ? Lower(e.dn) == Lower(std::string(base))
                                           : EndsWithI(e.dn, std::string(base));
-            if (!inScope) continue;
+            // A child domain is its own naming context: the parent's subtree
+            // search only refers to it, and referrals are not chased.
+            const bool inChild =
+                !EndsWithI(std::string(base), kChildDn) && EndsWithI(e.dn, kChildDn);
+            if (!inScope || inChild) continue;
             for (const auto& [attr, value] : terms) {
                 const std::string a = Lower(attr);
                 const std::string* field = a == "samaccountname"      ? &e.sAMAccountName
@@ -136,6 +144,7 @@ class FakeDirectory : public PrincipalDirectory {
     std::vector<PrincipalEntry> entries;
     std::vector<Call> calls;
     std::string failBase;
+    std::string missingBase;
 };
 
 class NameToSidTest : public ::testing::Test {
@@ -176,6 +185,11 @@ TEST_F(NameToSidTest, DomainQualifiedNames) {
     EXPECT_EQ(resolver.NameToSIDStr("child.lab.example\\bob"), kChildSid + "-1106");
     EXPECT_EQ(dir.calls.back().base, kChildDn);
     EXPECT_EQ(resolver.NameToSIDStr("jsmith@lab.example"), kLabSid + "-1104");
+    EXPECT_EQ(resolver.NameToSIDStr("ANN@lab.example"), kLabSid + "-1105");
+    // Implicit names: account@DNS name of its domain, no UPN stored.
+    EXPECT_EQ(resolver.NameToSIDStr("alee@lab.example"), kLabSid + "-1105");
+    EXPECT_EQ(resolver.NameToSIDStr("bob@child.lab.example"), kChildSid + "-1106");
+    EXPECT_EQ(resolver.NameToSIDStr("bob@lab.example"), kNoneMapped);
 }
 
 TEST_F(NameToSidTest, UnknownDomainFallsBackOnlyToWellKnownPrincipals) {
@@ -208,6 +222,16 @@ TEST_F(NameToSidTest, FailedSearchGivesErrorTextAndIsCached) {
     EXPECT_EQ(result, "ERROR: (1) Operations error");
     EXPECT_EQ(resolver.NameToSIDStr("child\\BOB"), result);
     EXPECT_EQ(resolver.SearchCount(), 1u);
+}
+
+TEST_F(NameToSidTest, MissingContainersMeanNotFound) {
+    // A plain LDAP server: no well-known principals container.
+    dir.missingBase = "CN=WellKnown Security Principals," + kConfigDn;
+    EXPECT_EQ(resolver.NameToSIDStr("Everyone"), "S-1-1-0");
+    EXPECT_EQ(resolver.NameToSIDStr("ghost"), kNoneMapped);
+    // LDS specs name their base themselves: a wrong one is an error.
+    dir.missingBase = "O=Gone";
+    EXPECT_EQ(resolver.LDSNameToSIDStr("O=Gone\\x"), "ERROR: (32) No such object");
 }
 
 TEST_F(NameToSidTest, HostileNamesAreEscapedAndNeverCrash) {
