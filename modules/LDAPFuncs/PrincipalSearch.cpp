@@ -62,10 +62,9 @@ int LdapPrincipalDirectory::Search(std::string_view base, std::string_view filte
     MessagePtr result(raw);
     (void)ldap_set_option(session_, LDAP_OPT_REFERRALS, referrals ? LDAP_OPT_ON : LDAP_OPT_OFF);
 
-    if (rc == LDAP_SIZELIMIT_EXCEEDED) {
-        diag::DebugOut("DEBUG: Principal search under " + baseText + " hit the size limit of " +
-                       std::to_string(kPrincipalSearchSizeLimit) + " entries\n");
-    } else if (rc != LDAP_SUCCESS) {
+    if (rc != LDAP_SUCCESS) {
+        // A cut answer (size limit) is an error too: names it left out
+        // would otherwise read as unknown.
         error = ErrorText(rc);
         return ShownLdapCode(rc);
     }

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-// Entries one principal search hands back at most; a name list matching more
-// than this is cut by the server or here, and the cut is reported.
+// Entries one principal search may return; more is reported as the size
+// limit error rather than used in part.
 inline constexpr int kPrincipalSearchSizeLimit = 5000;
 
 class LdapPrincipalDirectory : public pxsids::PrincipalDirectory {
