@@ -6,6 +6,7 @@
 // Without LAB_ENV it does nothing and exits with 77 (CTest: skipped).  Exit
 // 0 when every variant ended as expected, 1 otherwise.
 #include "LDAPFuncs.h"
+#include "PrincipalSearch.h"
 
 #include "Diag.h"
 
@@ -76,6 +77,51 @@ void Lookups(LDAP* ld, const CRootDSE& root, const Env& env) {
     const std::string missing = "CN=kelvo-no-such-object," + env.at("LAB_BASE");
     std::printf("      GetLastKnownParent(missing) = '%s'\n",
                 GetLastKnownParent(ld, missing, true, root).c_str());
+}
+
+// Name resolution on the bound session; returns the number of names that did
+// not resolve as expected.
+int NameResolution(LDAP* ld, const CRootDSE& root, const Env& env) {
+    DomainPartitionMap parts;
+    (void)GetDomainSDInfo(ld, root, parts);
+    LdapPrincipalDirectory directory(ld, root, parts);
+    pxsids::NameToSid resolver(directory);
+    const bool samba = env.at("LAB_KIND") == "samba";
+    const std::string domainSid = parts.contains("DEFAULT") ? parts.at("DEFAULT").sid : "";
+    const std::string none(pxsids::kNoneMappedText);
+
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {"BUILTIN\\Administrators", "S-1-5-32-544"},
+        {"Everyone", "S-1-1-0"},
+        {"NOSUCHDOMAIN\\kelvo-no-such-user", none},
+    };
+    if (samba) {
+        const std::string domain = env.at("LAB_DOMAIN");
+        expected.push_back({domain + "\\Domain Admins", domainSid + "-512"});
+        expected.push_back({env.at("LAB_ADMIN_UPN"), domainSid + "-500"});
+        expected.push_back({"NOSUCHDOMAIN\\" + env.at("LAB_ADMIN_NAME"), none});
+        expected.push_back({"NOSUCHDOMAIN\\Administrators", "S-1-5-32-544"});
+    }
+    std::map<std::string, std::string> names;
+    for (const auto& [name, sid] : expected)
+        names["{{SID:" + name + "}}"] = "";
+    resolver.NamesToSIDStrs(names);
+    int failures = 0;
+    for (const auto& [name, sid] : expected) {
+        const std::string& got = names["{{SID:" + name + "}}"];
+        const bool ok = got == sid && !sid.starts_with("-");
+        failures += ok ? 0 : 1;
+        std::printf("      %s NameToSid(%s) = %s\n", ok ? "PASS" : "FAIL", name.c_str(),
+                    got.c_str());
+    }
+    const std::size_t searches = resolver.SearchCount();
+    for (const auto& [name, sid] : expected)
+        (void)resolver.NameToSIDStr(name);
+    const bool cached = resolver.SearchCount() == searches;
+    failures += cached ? 0 : 1;
+    std::printf("      %s NameToSid: %zu searches, none more for repeats\n",
+                cached ? "PASS" : "FAIL", searches);
+    return failures;
 }
 
 std::vector<Variant> SambaVariants(const Env& e) {
@@ -290,6 +336,7 @@ int main() {
         }
         if (s && root.IsLoaded() && !lookupsDone && v.expected == kBound) {
             Lookups(s.get(), root, env);
+            failures += NameResolution(s.get(), root, env);
             lookupsDone = true;
         }
     }
