@@ -220,7 +220,7 @@ std::string NameToSid::NameToSIDStr(std::string_view name) {
     return result;
 }
 
-void NameToSid::BulkResolve(std::map<std::string, std::string>& keyToName,
+void NameToSid::BulkResolve(const std::map<std::string, std::string>& keyToName,
                             std::map<std::string, std::string>& names) {
     // One equality term of an OR filter and the request keys waiting on it.
     struct Term {
@@ -281,8 +281,8 @@ void NameToSid::BulkResolve(std::map<std::string, std::string>& keyToName,
                 for (std::size_t i = start; i < end; ++i)
                     for (const auto& key : terms[i]->keys) {
                         names[key] = text;
-                        accountCache_[StrToUpper(keyToName[key])] = text;
-                        Debug("DEBUG: Cache insert - " + keyToName[key] + " - " + text);
+                        accountCache_[StrToUpper(keyToName.at(key))] = text;
+                        Debug("DEBUG: Cache insert - " + keyToName.at(key) + " - " + text);
                     }
                 continue;
             }
@@ -306,8 +306,8 @@ void NameToSid::BulkResolve(std::map<std::string, std::string>& keyToName,
                     askedTerms_[TermKey(base, t.attribute, t.value)] = entry.sid;
                     for (const auto& key : t.keys) {
                         names[key] = entry.sid;
-                        accountCache_[StrToUpper(keyToName[key])] = entry.sid;
-                        Debug("DEBUG: Cache insert - " + keyToName[key] + " - " + entry.sid);
+                        accountCache_[StrToUpper(keyToName.at(key))] = entry.sid;
+                        Debug("DEBUG: Cache insert - " + keyToName.at(key) + " - " + entry.sid);
                     }
                 }
                 if (!attributed) {

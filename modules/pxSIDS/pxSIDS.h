@@ -104,7 +104,7 @@ class NameToSid {
     Outcome ResolveBare(std::string_view name);
     Outcome ResolveUpn(std::string_view name);
     std::string ResolveUncached(std::string_view name);
-    void BulkResolve(std::map<std::string, std::string>& keyToName,
+    void BulkResolve(const std::map<std::string, std::string>& keyToName,
                      std::map<std::string, std::string>& names);
 
     PrincipalDirectory& dir_;
