@@ -1,0 +1,3 @@
+#include "CSDDL.h"
+
+#include <gtest/gtest.h>
