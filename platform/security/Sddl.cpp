@@ -356,19 +356,19 @@ class SddlPrinter {
         return buf;
     }
 
-    static std::string GuidText(const Guid& g) {
-        char buf[40];
-        std::snprintf(buf, sizeof buf,
-                      "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", g[3],
-                      g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12],
-                      g[13], g[14], g[15]);
-        return buf;
-    }
-
     std::vector<std::pair<std::string_view, Sid>> aliases_;
 };
 
 } // namespace
+
+std::string GuidText(const Guid& g) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf,
+                  "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", g[3],
+                  g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13],
+                  g[14], g[15]);
+    return buf;
+}
 
 SecurityStatus MakeSddlDomain(std::string_view domainSid, std::string_view rootDomainSid,
                               SddlDomain& out) {
