@@ -5,7 +5,9 @@ defaultSecurityDescriptor text of each class.
 
 As a program it writes the SDDL lines for the benchmark:
 
-    sddl_dump.py LAB_ENV OUT_FILE      (one SDDL text per line)
+    sddl_dump.py LAB_ENV OUT_FILE      (one SDDL text per line; prints the domain SID)
+
+object descriptors as Samba prints them, default descriptors as stored.
 """
 import base64
 import subprocess
@@ -88,7 +90,9 @@ def main():
     from samba.ndr import ndr_unpack
     sid = domain_sid(lab)
     domain = security.dom_sid(sid)
-    lines = [text for _, text in default_descriptors(lab)]
+    # Samba rejects the white space between parts some schema values have;
+    # both sides of the benchmark get the text without it.
+    lines = ["".join(text.split()) for _, text in default_descriptors(lab)]
     lines += [ndr_unpack(security.descriptor, value).as_sddl(domain)
               for _, value in object_descriptors(lab)]
     with open(sys.argv[2], "w", encoding="utf-8") as f:
