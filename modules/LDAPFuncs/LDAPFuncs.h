@@ -1,9 +1,10 @@
 // Directory access: connection and bind, error reports, the RootDSE, DN
-// utilities and small lookups.
+// utilities, small lookups and descriptor reads.
 #pragma once
 
 #include "Connection.h"
 #include "DNUtils.h"
+#include "DescriptorReads.h"
 #include "ErrorReport.h"
 #include "LdapPtr.h"
 #include "Lookups.h"

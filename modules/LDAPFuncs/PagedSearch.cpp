@@ -17,7 +17,8 @@ ControlPtr PageControl(LDAP* ld, int pageSize, berval* cookie, int& rc) {
 
 PagedSearchResult PagedSearch(LDAP* ld, std::string_view base, std::string_view filter,
                               const std::vector<std::string>& attributes, bool paged,
-                              const EntryFn& onEntry, int pageSize) {
+                              const EntryFn& onEntry, int pageSize,
+                              std::span<LDAPControl* const> extraControls) {
     PagedSearchResult result;
     const std::string baseText(base);
     const std::string filterText(filter);
@@ -32,7 +33,7 @@ PagedSearchResult PagedSearch(LDAP* ld, std::string_view base, std::string_view 
     for (int page = 0; page < kMaxPages; ++page) {
         int rc = LDAP_SUCCESS;
         ControlPtr control;
-        LDAPControl* serverControls[2] = {nullptr, nullptr};
+        std::vector<LDAPControl*> serverControls;
         if (paged) {
             control = PageControl(ld, pageSize, cookie.get(), rc);
             if (rc != LDAP_SUCCESS) {
@@ -40,12 +41,15 @@ PagedSearchResult PagedSearch(LDAP* ld, std::string_view base, std::string_view 
                 result.operation = "page control";
                 return result;
             }
-            serverControls[0] = control.get();
+            serverControls.push_back(control.get());
         }
+        serverControls.insert(serverControls.end(), extraControls.begin(), extraControls.end());
+        serverControls.push_back(nullptr);
         LDAPMessage* raw = nullptr;
         rc = ldap_search_ext_s(ld, baseText.c_str(), LDAP_SCOPE_SUBTREE, filterText.c_str(),
-                               attrs.data(), 0, paged ? serverControls : nullptr, nullptr, nullptr,
-                               LDAP_NO_LIMIT, &raw);
+                               attrs.data(), 0,
+                               serverControls.size() > 1 ? serverControls.data() : nullptr, nullptr,
+                               nullptr, LDAP_NO_LIMIT, &raw);
         MessagePtr message(raw);
         if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) {
             result.code = ShownLdapCode(rc);

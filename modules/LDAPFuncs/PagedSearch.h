@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,8 @@ struct PagedSearchResult {
 
 // Searches the subtree under `base` and calls `onEntry` for every entry.
 // With `paged` the results are read `pageSize` entries at a time.
+// `extraControls` go with every request, after the paged results control.
 PagedSearchResult PagedSearch(LDAP* session, std::string_view base, std::string_view filter,
                               const std::vector<std::string>& attributes, bool paged,
-                              const EntryFn& onEntry, int pageSize = 500);
+                              const EntryFn& onEntry, int pageSize = 500,
+                              std::span<LDAPControl* const> extraControls = {});

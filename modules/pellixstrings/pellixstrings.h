@@ -110,3 +110,8 @@ bool ReadSecret(std::string_view prompt, std::string& out, const KeyReader& read
 // empty for the default password alphabet (first four characters: upper,
 // lower, digit, special).
 std::string RandomString(unsigned minLen, unsigned maxLen, std::string_view chars);
+
+// A value as an assertion value of a search filter (RFC 4515 3): '*', '(',
+// ')', '\' and NUL become "\2a", "\28", "\29", "\5c" and "\00"; every other
+// byte is kept, so UTF-8 text passes unchanged.
+std::string EscapeFilterValue(std::string_view value);

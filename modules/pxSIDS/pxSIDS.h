@@ -33,10 +33,6 @@ void LoadSddlAliasMap(std::map<std::string, std::string>& out);
 inline constexpr std::string_view kNoneMappedText =
     "ERROR: (1332) No mapping between account names and security IDs was done.";
 
-// A value made safe to stand inside an LDAP filter: "*", "(", ")", a backslash and
-// NUL become "\2a", "\28", "\29", "\5c" and "\00".
-[[nodiscard]] std::string EscapeFilterValue(std::string_view value);
-
 // One entry found by a principal search.
 struct PrincipalEntry {
     std::string dn;

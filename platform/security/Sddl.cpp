@@ -2,7 +2,9 @@
 
 #include "SddlTables.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 namespace platform::security {
@@ -40,28 +42,46 @@ const Row* MatchPrefix(const Row (&table)[N], std::string_view text, std::size_t
     return nullptr;
 }
 
-Sid FixedSid(std::string_view text) {
-    Sid sid;
-    (void)ParseSid(text, sid); // the alias table holds valid SIDs (checked by the tests)
-    return sid;
+// The SIDs of the fixed aliases, parsed once, in kAliases order (other rows
+// hold an empty SID).
+const std::vector<Sid>& FixedAliasSids() {
+    static const std::vector<Sid> sids = [] {
+        std::vector<Sid> out(std::size(kAliases));
+        for (std::size_t i = 0; i < std::size(kAliases); ++i)
+            if (kAliases[i].scope == AliasScope::Fixed)
+                (void)ParseSid(kAliases[i].sid, out[i]); // valid (checked by the tests)
+        return out;
+    }();
+    return sids;
+}
+
+// The domain SID a domain-relative alias is relative to; null when unknown.
+const Sid* AliasBase(const SddlAlias& alias, const SddlDomain& domain) {
+    const std::optional<Sid>& base = alias.scope == AliasScope::RootDomain && domain.rootDomain
+                                         ? domain.rootDomain
+                                         : domain.domain;
+    return base ? &*base : nullptr;
 }
 
 // The SID an alias stands for; nothing when its domain is unknown.
 std::optional<Sid> ResolveAlias(const SddlAlias& alias, const SddlDomain& domain) {
-    const std::optional<Sid>& base = alias.scope == AliasScope::RootDomain && domain.rootDomain
-                                         ? domain.rootDomain
-                                         : domain.domain;
-    switch (alias.scope) {
-    case AliasScope::Fixed:
-        return FixedSid(alias.sid);
-    case AliasScope::Domain:
-    case AliasScope::RootDomain:
-        if (!base || base->subAuthorities.size() >= kSidMaxSubAuthorities) return std::nullopt;
-        Sid sid = *base;
-        sid.subAuthorities.push_back(alias.rid);
-        return sid;
-    }
-    return std::nullopt;
+    if (alias.scope == AliasScope::Fixed) return FixedAliasSids()[&alias - kAliases];
+    const Sid* base = AliasBase(alias, domain);
+    if (!base || base->subAuthorities.size() >= kSidMaxSubAuthorities) return std::nullopt;
+    Sid sid = *base;
+    sid.subAuthorities.push_back(alias.rid);
+    return sid;
+}
+
+// True when `sid` is what the alias stands for (ResolveAlias(alias) == sid)
+// without building the alias's SID.
+bool AliasIs(const SddlAlias& alias, const SddlDomain& domain, const Sid& sid) {
+    if (alias.scope == AliasScope::Fixed) return FixedAliasSids()[&alias - kAliases] == sid;
+    const Sid* base = AliasBase(alias, domain);
+    const auto& subs = sid.subAuthorities;
+    return base && base->authority == sid.authority &&
+           subs.size() == base->subAuthorities.size() + 1 && subs.back() == alias.rid &&
+           std::equal(base->subAuthorities.begin(), base->subAuthorities.end(), subs.begin());
 }
 
 class SddlParser {
@@ -271,10 +291,7 @@ class SddlParser {
 
 class SddlPrinter {
   public:
-    explicit SddlPrinter(const SddlDomain& domain) {
-        for (const SddlAlias& alias : kAliases)
-            if (auto sid = ResolveAlias(alias, domain)) aliases_.emplace_back(alias.code, *sid);
-    }
+    explicit SddlPrinter(const SddlDomain& domain) : domain_(domain) {}
 
     std::string Print(const SecurityDescriptor& sd, std::uint32_t info) const {
         std::string out;
@@ -289,8 +306,8 @@ class SddlPrinter {
 
   private:
     std::string Principal(const Sid& sid) const {
-        for (const auto& [code, aliasSid] : aliases_)
-            if (aliasSid == sid) return std::string(code);
+        for (const SddlAlias& alias : kAliases)
+            if (AliasIs(alias, domain_, sid)) return std::string(alias.code);
         return FormatSid(sid);
     }
 
@@ -356,19 +373,19 @@ class SddlPrinter {
         return buf;
     }
 
-    static std::string GuidText(const Guid& g) {
-        char buf[40];
-        std::snprintf(buf, sizeof buf,
-                      "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", g[3],
-                      g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12],
-                      g[13], g[14], g[15]);
-        return buf;
-    }
-
-    std::vector<std::pair<std::string_view, Sid>> aliases_;
+    const SddlDomain& domain_;
 };
 
 } // namespace
+
+std::string GuidText(const Guid& g) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf,
+                  "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", g[3],
+                  g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13],
+                  g[14], g[15]);
+    return buf;
+}
 
 SecurityStatus MakeSddlDomain(std::string_view domainSid, std::string_view rootDomainSid,
                               SddlDomain& out) {

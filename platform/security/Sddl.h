@@ -45,6 +45,10 @@ struct SddlDomain {
     std::optional<Sid> rootDomain;
 };
 
+// A GUID in packet order as lower-case 8-4-4-4-12 text, the form ACE object
+// types print in.
+[[nodiscard]] std::string GuidText(const Guid& g);
+
 // From SID texts; an empty text leaves that domain unknown.
 [[nodiscard]] SecurityStatus MakeSddlDomain(std::string_view domainSid,
                                             std::string_view rootDomainSid, SddlDomain& out);

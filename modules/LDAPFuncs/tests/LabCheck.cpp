@@ -124,6 +124,95 @@ int NameResolution(LDAP* ld, const CRootDSE& root, const Env& env) {
     return failures;
 }
 
+// Descriptor reads; only a directory with Active Directory's schema and
+// descriptors has them.  Returns the number of failed checks.
+int DescriptorChecks(LDAP* ld, const CRootDSE& root) {
+    if (!root.HasCapability(kCapActiveDirectory)) {
+        std::printf("      descriptor reads: skipped (no Active Directory capability)\n");
+        return 0;
+    }
+    int failures = 0;
+    const auto check = [&failures](bool ok, const char* what, const std::string& got) {
+        std::printf("%s   %s: %s\n", ok ? "PASS" : "FAIL", what,
+                    got.size() > 120 ? (got.substr(0, 120) + "...").c_str() : got.c_str());
+        failures += ok ? 0 : 1;
+    };
+    const std::string dacl = GetSD(ld, root.DefaultNC(), kSdPartDacl, "nTSecurityDescriptor");
+    check(dacl.starts_with("D:") && dacl.find("O:") == std::string::npos &&
+              dacl.find("G:") == std::string::npos && dacl.find("S:") == std::string::npos,
+          "GetSD(domain NC, DACL only)", dacl);
+    const std::string all = GetSD(ld, root.DefaultNC(), 15, "nTSecurityDescriptor");
+    // Domain SIDs print as SID text: no domain is given to the printer.
+    check(all.starts_with("O:") && all.find("G:") != std::string::npos &&
+              all.find("D:") != std::string::npos && all.find("S:") != std::string::npos &&
+              all.find(";S-1-5-21-") != std::string::npos && all.find(";DA)") == std::string::npos,
+          "GetSD(domain NC, all parts)", all);
+    const std::string missing =
+        GetSD(ld, "CN=kelvo-no-such-object," + root.DefaultNC(), 15, "nTSecurityDescriptor");
+    check(missing.starts_with("ERROR: Couldn't retrieve SD template object CN=kelvo-no-such"),
+          "GetSD(missing object)", missing);
+    const std::string none = GetSD(ld, root.DefaultNC(), 15, "description");
+    check(none == "ERROR: Didn't retrieve SD\n", "GetSD(attribute without value)", none);
+    const std::string notSd = GetSD(ld, root.DefaultNC(), 15, "objectSid");
+    check(notSd.starts_with("ERROR:") && notSd != "ERROR: Didn't retrieve SD\n",
+          "GetSD(value that is not a descriptor)", notSd);
+
+    const std::string userDefault = GetDefaultSD(ld, root.SchemaNC(), "user");
+    check(!userDefault.empty() && userDefault.find("D:") != std::string::npos, "GetDefaultSD(user)",
+          userDefault);
+    const std::string noClass = GetDefaultSD(ld, root.SchemaNC(), "kelvoNoSuchClass*");
+    check(noClass.empty(), "GetDefaultSD(no such class)", noClass);
+
+    const std::string holder = GetTemplateSD(ld, root, "", "", "AdminSDHolder", 15);
+    check(holder.starts_with("O:") && holder.find("D:") != std::string::npos,
+          "GetTemplateSD(AdminSDHolder)", holder);
+    const std::string noTemplate = GetTemplateSD(ld, root, "", "", "kelvo-none*)(", 15);
+    check(noTemplate == "ERROR: No matching objects found.", "GetTemplateSD(no match)", noTemplate);
+    // The container CN=Users and the built-in group CN=Users,CN=Builtin.
+    const std::string two = GetTemplateSD(ld, root, "", "", "Users", 15);
+    check(two == "ERROR: Too may matching objects found - 2", "GetTemplateSD(two matches)", two);
+    const std::string one = GetTemplateSD(ld, root, "", "one", "Users", kSdPartDacl);
+    check(one.starts_with("D:") && one.find("O:") == std::string::npos,
+          "GetTemplateSD(one level, DACL only)", one);
+    // The name is a value, not a pattern: "Admin*" would match AdminSDHolder,
+    // Administrator and Administrators.
+    const std::string pattern = GetTemplateSD(ld, root, "", "", "Admin*", 15);
+    check(pattern == "ERROR: No matching objects found.", "GetTemplateSD(Admin*)", pattern);
+
+    const auto member = GetSDAttrGuid(ld, root.SchemaNC(), "Member");
+    const std::string memberText = member ? member->first + " " + member->second : "(none)";
+    check(member && member->first == "member" &&
+              member->second == "bf9679c0-0de6-11d0-a285-00aa003049e2",
+          "GetSDAttrGuid(Member)", memberText);
+    const auto nothing = GetSDAttrGuid(ld, root.SchemaNC(), "kelvoNoSuchAttribute");
+    check(!nothing, "GetSDAttrGuid(no such attribute)", nothing ? nothing->second : "(none)");
+
+    std::vector<std::pair<std::string, std::string>> guids;
+    const int rc = GetCARClassSDGuids(ld, root.ConfigNC(), guids);
+    bool resetPassword = false, user = false;
+    for (const auto& [name, guid] : guids) {
+        // Windows calls it "Reset Password", Samba "User Force Change Password".
+        resetPassword |= (name == "reset password" || name == "user force change password") &&
+                         guid == "00299570-246d-11d0-a768-00aa006e0529";
+        user |= name == "user" && guid == "bf967aba-0de6-11d0-a285-00aa003049e2";
+    }
+    // Counted independently: rights in the configuration NC, classes in the
+    // schema NC.  Every entry has to come back.
+    const auto count = [ld](const std::string& base, const char* filter) {
+        return PagedSearch(ld, base, filter, {"1.1"}, true,
+                           [](const std::string&, const EntryAttributes&) {})
+            .entries;
+    };
+    const std::size_t rights = count(root.ConfigNC(), "(objectcategory=controlAccessRight)");
+    const std::size_t classes = count(root.SchemaNC(), "(objectcategory=classSchema)");
+    check(rc == 0 && rights > 50 && classes > 50 && guids.size() == rights + classes &&
+              resetPassword && user,
+          "GetCARClassSDGuids",
+          "rc=" + std::to_string(rc) + ", " + std::to_string(guids.size()) + " pairs for " +
+              std::to_string(rights) + " rights and " + std::to_string(classes) + " classes");
+    return failures;
+}
+
 std::vector<Variant> SambaVariants(const Env& e) {
     auto base = [&e] {
         OpenLdapParams p;
@@ -337,6 +426,7 @@ int main() {
         if (s && root.IsLoaded() && !lookupsDone && v.expected == kBound) {
             Lookups(s.get(), root, env);
             failures += NameResolution(s.get(), root, env);
+            failures += DescriptorChecks(s.get(), root);
             lookupsDone = true;
         }
     }

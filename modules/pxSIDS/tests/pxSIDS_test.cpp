@@ -431,11 +431,4 @@ TEST(SddlAliasMap, HoldsEveryAliasWithItsTemplate) {
     }
 }
 
-TEST(FilterEscape, EscapesTheFilterSpecials) {
-    EXPECT_EQ(pxsids::EscapeFilterValue("plain name"), "plain name");
-    EXPECT_EQ(pxsids::EscapeFilterValue("*()\\"), "\\2a\\28\\29\\5c");
-    EXPECT_EQ(pxsids::EscapeFilterValue(std::string("a\0b", 3)), "a\\00b");
-    EXPECT_EQ(pxsids::EscapeFilterValue(""), "");
-}
-
 } // namespace

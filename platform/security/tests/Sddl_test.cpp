@@ -207,6 +207,17 @@ TEST(Sddl, OnlyRevisionOneIsKnown) {
               kErrorUnknownRevision);
 }
 
+TEST(Sddl, GuidTextSwapsTheFirstThreeFields) {
+    // member's schemaIDGUID as the directory stores it.
+    const Guid member = {0xc0, 0x79, 0x96, 0xbf, 0xe6, 0x0d, 0xd0, 0x11,
+                         0xa2, 0x85, 0x00, 0xaa, 0x00, 0x30, 0x49, 0xe2};
+    EXPECT_EQ(GuidText(member), "bf9679c0-0de6-11d0-a285-00aa003049e2");
+    Guid high{};
+    high.fill(0xff);
+    EXPECT_EQ(GuidText(high), "ffffffff-ffff-ffff-ffff-ffffffffffff");
+    EXPECT_EQ(GuidText(Guid{}), "00000000-0000-0000-0000-000000000000");
+}
+
 TEST(Sddl, PrintsOnlyTheRequestedParts) {
     std::vector<std::uint8_t> bytes;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptor(
