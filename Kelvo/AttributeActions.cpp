@@ -35,19 +35,22 @@ enum class Route { Add, Delete, Replace, ReplaceAll };
 // map[bare name].  Returns the first encoder failure; nothing is stored then.
 EncodeStatus MultiBinValueInsOrDel(std::map<std::string, std::vector<Bytes>>& map,
                                    const std::vector<std::string>& values,
-                                   const std::string& attribute, const std::string& caller) {
+                                   const std::string& attribute, const std::string& caller,
+                                   const DescriptorEncoder& sd) {
     std::vector<Bytes> collected;
     std::string bare;
     for (const auto& v : values) {
         if (v.empty()) continue;
         std::string attr = attribute;
         Bytes bytes;
-        const EncodeStatus rc = EncodeBinaryAttribs(attr, v, caller, bytes);
+        const EncodeStatus rc = EncodeBinaryAttribs(attr, v, caller, bytes, sd);
         if (rc.code != 0) {
             Dbg("Error in data format.");
             return rc;
         }
         bare = attr;
+        // A descriptor shown with -sdwhatif gives no value: nothing to send.
+        if (bytes.empty() && attribute.starts_with("sd##")) continue;
         collected.push_back(std::move(bytes));
     }
     // Only empty values: nothing to send, and no prefixed name to leak.
@@ -67,6 +70,18 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
                  ParseResult& result) {
     // The encoder names the action in its diagnostics.
     const std::string action = RedactAction(rawAction, o.attrDelim);
+    // -sdsimple descriptors are built as they are read, with the parts they
+    // set recorded for the SD flags control.
+    const DescriptorEncoder sd = [&](const std::string& a, const std::string& v, Bytes& out) {
+        if (!o.sdBuild) return EncodeStatus{-1, true};
+        std::uint32_t parts = 0;
+        const EncodeStatus st = o.sdBuild(a, v, "", out, parts);
+        if (st.code == 0) {
+            c.sdFlagsRequested = true;
+            c.sdFlags |= parts;
+        }
+        return st;
+    };
     const bool prefixed = attribute.find("##") != std::string::npos;
     // Plain values go out as text; prefixed ones in CSV modes wait for each
     // row's values before they are encoded.  A replace of all values stays
@@ -85,7 +100,7 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
             return;
         }
         std::map<std::string, std::vector<Bytes>> encoded;
-        const EncodeStatus rc = MultiBinValueInsOrDel(encoded, values, attribute, action);
+        const EncodeStatus rc = MultiBinValueInsOrDel(encoded, values, attribute, action, sd);
         if (rc.code != 0) {
             Keep(rc, result);
             return;
@@ -124,14 +139,14 @@ void RouteValues(Route route, const std::string& attribute, const std::vector<st
         return;
     }
     if (route == Route::Add) {
-        Keep(MultiBinValueInsOrDel(c.binAdd, values, attribute, action), result);
+        Keep(MultiBinValueInsOrDel(c.binAdd, values, attribute, action, sd), result);
     } else if (route == Route::Delete) {
-        Keep(MultiBinValueInsOrDel(c.binDel, values, attribute, action), result);
+        Keep(MultiBinValueInsOrDel(c.binDel, values, attribute, action, sd), result);
     } else {
         std::string attr = attribute;
         Bytes bytes;
         const EncodeStatus rc = EncodeBinaryAttribs(
-            attr, values.empty() ? std::string() : values.front(), action, bytes);
+            attr, values.empty() ? std::string() : values.front(), action, bytes, sd);
         Keep(rc, result);
         if (rc.code == 0 && !bytes.empty()) {
             c.binReplaceAll.erase(attr);
@@ -437,7 +452,8 @@ BuildResult BuildModifications(const ModContainers& c, const BuildOptions& optio
     return result;
 }
 
-Step ResolveSdMods(ModContainers& c, const ExpandFn& expand) {
+Step ResolveSdMods(ModContainers& c, const ExpandFn& expand, const SdBuildFn& build,
+                   const std::string& dn) {
     KELVO_TRACE_SCOPE();
     for (const auto& [attribute, ops] : c.sdMods) {
         for (const auto& [op, values] : ops) {
@@ -462,10 +478,17 @@ Step ResolveSdMods(ModContainers& c, const ExpandFn& expand) {
             }
             std::string attr = attribute;
             Bytes bytes;
-            const EncodeStatus rc = EncodeBinaryAttribs(attr, value, "SD modification", bytes);
+            std::uint32_t parts = 0;
+            const EncodeStatus rc = EncodeBinaryAttribs(
+                attr, value, "SD modification", bytes,
+                [&](const std::string& a, const std::string& v, Bytes& out) {
+                    return build ? build(a, v, dn, out, parts) : EncodeStatus{-1, true};
+                });
             if (rc.endsRun) return Fail(exitcode::kFatal);
             if (rc.code != 0)
                 return Fail(rc.code, "ERROR: Binary conversion failure. Terminating Program.\n");
+            c.sdFlagsRequested = true;
+            c.sdFlags |= parts;
             if (bytes.empty()) continue; // -sdwhatif: shown, not sent
             if (op == "MOD")
                 c.binReplace[attr] = std::move(bytes);

@@ -6,6 +6,7 @@
 #include "Failure.h"
 #include "ModList.h"
 #include "Request.h"
+#include "ValueEncoding.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,13 @@ struct ModContainers {
     bool sdFlagsRequested = false;
 };
 
+// Builds one descriptor value: bare attribute, value, the DN of the object
+// it is for (empty when none is known), bytes out, and the descriptor parts
+// it sets (owner 1, group 2, DACL 4, SACL 8).
+using SdBuildFn =
+    std::function<EncodeStatus(const std::string& attribute, const std::string& value,
+                               const std::string& dn, Bytes& out, std::uint32_t& partFlags)>;
+
 enum class ActionRun { Update, Add, Other };
 
 struct ActionOptions {
@@ -45,6 +53,8 @@ struct ActionOptions {
     ActionRun run = ActionRun::Update;
     bool clearMembers = false; // -cm
     bool sdSimple = false;     // -sdsimple
+    // -sdsimple: how "sd##" values are built as they are read.
+    SdBuildFn sdBuild;
     bool csv = false;
     bool adcsv = false;
 };
@@ -116,7 +126,8 @@ struct BuildResult {
 BuildResult BuildModifications(const ModContainers& c, const BuildOptions& options, bool asAdd,
                                ModList& out);
 
-// Turns the descriptor edits into binary values (replace, add, delete).
-// Fails with -99 for several texts on one operation, or with the encoder's
-// code.
-[[nodiscard]] Step ResolveSdMods(ModContainers& c, const ExpandFn& expand);
+// Turns the descriptor edits into binary values (replace, add, delete) and
+// records the parts they set for the SD flags control.  Fails with -99 for
+// several texts on one operation, or with the encoder's code.
+[[nodiscard]] Step ResolveSdMods(ModContainers& c, const ExpandFn& expand, const SdBuildFn& build,
+                                 const std::string& dn);

@@ -4,33 +4,17 @@
 #include "LDAPFuncs.h"
 #include "SIDS.h"
 #include "pellixstrings.h"
+#include "pxSIDS.h"
 
 namespace {
 
 // Stands for the DN parts when a text has no opcode that could read them.
 const ExpansionValues kNoOpcodeValues;
 
-// RFC 4515 escaping of a value inside a filter.
-std::string FilterValue(std::string_view text) {
-    std::string out;
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '*' || c == '(' || c == ')' || c == '\\' || u == 0) {
-            out += '\\';
-            out += kHex[u >> 4];
-            out += kHex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
-RunExpansion::RunExpansion(LDAP* session, const CRootDSE* root, const ExpansionHeaderMap* header)
-    : ld_(session), header_(header) {
+RunExpansion::RunExpansion(const CRootDSE* root, const ExpansionHeaderMap* header)
+    : header_(header) {
     if (root) {
         root_["ROOT"] = root->RootDomainNC();
         root_["CONFIG"] = root->ConfigNC();
@@ -40,7 +24,6 @@ RunExpansion::RunExpansion(LDAP* session, const CRootDSE* root, const ExpansionH
         root_["FQDN"] = root->DnsHostName();
         root_["DOMAINDNS"] = ConvertDNToDomain(root->DefaultNC());
         root_["ROOTDNS"] = ConvertDNToDomain(root->RootDomainNC());
-        defaultNC_ = root->DefaultNC();
     }
     services_.nowInt8 = [] { return static_cast<std::int64_t>(MyGetCurrentTimeDate()); };
     services_.nowText = [](bool utc) {
@@ -59,45 +42,17 @@ RunExpansion::RunExpansion(LDAP* session, const CRootDSE* root, const ExpansionH
     services_.ldsNameToSid = [this](std::string_view dn) { return LookupSid(dn, true); };
 }
 
-SidLookup RunExpansion::LookupSid(std::string_view nameIn, bool byDn) const {
-    const std::string key = (byDn ? "dn:" : "name:") + StrToLower(nameIn);
-    if (auto it = sids_.find(key); it != sids_.end()) return it->second;
-    SidLookup result{false, "ERROR: (1332) No mapping between account names and security IDs "
-                            "was done. [" +
-                                std::string(nameIn) + "]"};
-    if (ld_ != nullptr) {
-        std::string name(nameIn);
-        // DOMAIN\name: the account name is looked up on the bound directory.
-        if (!byDn) {
-            if (const auto slash = name.find('\\'); slash != std::string::npos)
-                name = name.substr(slash + 1);
-        }
-        const std::string base = byDn ? name : defaultNC_;
-        const std::string filter = byDn ? "(objectClass=*)"
-                                        : "(|(sAMAccountName=" + FilterValue(name) +
-                                              ")(userPrincipalName=" + FilterValue(name) +
-                                              ")(name=" + FilterValue(name) + "))";
-        char attr[] = "objectSid";
-        char* attrs[] = {attr, nullptr};
-        LDAPMessage* raw = nullptr;
-        const int rc =
-            ldap_search_ext_s(ld_, base.c_str(), byDn ? LDAP_SCOPE_BASE : LDAP_SCOPE_SUBTREE,
-                              filter.c_str(), attrs, 0, nullptr, nullptr, nullptr, 2, &raw);
-        MessagePtr message(raw);
-        if ((rc == LDAP_SUCCESS || rc == LDAP_SIZELIMIT_EXCEEDED) &&
-            ldap_count_entries(ld_, message.get()) == 1) {
-            LDAPMessage* entry = ldap_first_entry(ld_, message.get());
-            BervalArrayPtr values(ldap_get_values_len(ld_, entry, attr));
-            if (values && values.get()[0]) {
-                const berval* bv = values.get()[0];
-                const auto* bytes = reinterpret_cast<const std::uint8_t*>(bv->bv_val);
-                std::string text;
-                if (GetTextualSid({bytes, bv->bv_len}, text)) result = {true, text};
-            }
-        }
-    }
-    sids_[key] = result;
-    return result;
+// Names are cached by the resolver, errors included, so each costs one
+// lookup per run.  A DN names the object whose SID is read.
+SidLookup RunExpansion::LookupSid(std::string_view name, bool byDn) const {
+    if (names_ == nullptr)
+        return {false, "ERROR: (1332) No mapping between account names and security IDs was "
+                       "done. [" +
+                           std::string(name) + "]"};
+    std::string text =
+        byDn ? names_->LDSNameToSIDStr(std::string(name) + "\\") : names_->NameToSIDStr(name);
+    const bool ok = !text.starts_with("ERROR");
+    return {ok, std::move(text)};
 }
 
 const ExpansionValues* RunExpansion::DnValues(const std::string& dn) const {

@@ -14,11 +14,16 @@
 #include <string_view>
 
 class CRootDSE;
+namespace pxsids {
+class NameToSid;
+}
 
 class RunExpansion final : public ValueExpander {
   public:
-    // `session` may be null (no SID lookups); `root` fills the RootDSE values.
-    RunExpansion(LDAP* session, const CRootDSE* root, const ExpansionHeaderMap* header);
+    // `root` fills the RootDSE values.  SID lookups need UseNameResolution.
+    RunExpansion(const CRootDSE* root, const ExpansionHeaderMap* header);
+    // *sid*, *isid* and *ldssid* resolve through the run's name resolution.
+    void UseNameResolution(pxsids::NameToSid* names) { names_ = names; }
 
     // CSV rows: the target's row and DN parts.
     Expanded Expand(const Target& target, std::uint64_t counter, std::string_view text,
@@ -39,13 +44,11 @@ class RunExpansion final : public ValueExpander {
     const ExpansionValues* DnValues(const std::string& dn) const;
     SidLookup LookupSid(std::string_view name, bool byDn) const;
 
-    LDAP* ld_;
-    std::string defaultNC_;
+    pxsids::NameToSid* names_ = nullptr;
     const ExpansionHeaderMap* header_;
     ExpansionValues root_;
     ExpansionServices services_;
     mutable std::string lastDn_;
     mutable ExpansionValues lastDnValues_;
     mutable bool lastDnOk_ = false;
-    mutable std::map<std::string, SidLookup> sids_;
 };

@@ -516,6 +516,28 @@ constexpr HelpExample kSdExamples[] = {
     {"Write a complete descriptor:",
      "kelvo -b ou=lab,dc=corp,dc=example \\\n"
      "  'SD##ntsecuritydescriptor::O:DAG:DAD:PAI(A;;GA;;;DA)(A;;GA;;;SY)'"},
+    {"Protect an OU from inheritance (its inherited ACEs go), and let it inherit again:",
+     "kelvo -onlydacl -b ou=vault,dc=corp,dc=example \\\n"
+     "  'SD##ntsecuritydescriptor::{GETPSD}{+D=(A;;RPLCLORC;;;AU)}'\n"
+     "kelvo -onlydacl -b ou=vault,dc=corp,dc=example -sc sdinherit"},
+    {"Give an OU the DACL of AdminSDHolder, letting it inherit:",
+     "kelvo -onlydacl -b ou=tier0,dc=corp,dc=example \\\n"
+     "  'SD##ntsecuritydescriptor::{GETISD}={{*ADMINSDHOLDER*}}'"},
+    {"Reset to the class default with a protected DACL, or to a named class's default:",
+     "kelvo -b cn=jdoe,ou=staff,dc=corp,dc=example -dsd '{+D=PAI()}'\n"
+     "kelvo -b ou=new,dc=corp,dc=example \\\n"
+     "  'SD##ntsecuritydescriptor::{GETPDSD}=organizationalUnit'"},
+    {"Apply the template objects pellix-default-<class> (or pellix-default) to piped DNs:",
+     "kelvo -onlydacl 'SD##ntsecuritydescriptor::{GETTSD}' < dns.txt"},
+    {"Audit writes by Everyone, and stop auditing them again (needs auditing rights):",
+     "kelvo -onlysacl -b ou=hr,dc=corp,dc=example -sd '{+S=(AU;CISA;WP;;;WD)}'\n"
+     "kelvo -onlysacl -b ou=hr,dc=corp,dc=example -sd '{-S=(AU;*;WP;*;*;WD)}'"},
+    {"Set the owner and the primary group by name:",
+     "kelvo -sdnodacl -sdna -b cn=pc01,ou=lab,dc=corp,dc=example \\\n"
+     "  -sd '{+O=CORP\\Domain Admins}{+G=CORP\\Domain Users}'"},
+    {"Let Everyone read an OU and what is below it, in friendly notation:",
+     "kelvo -onlydacl -b ou=staff,dc=corp,dc=example \\\n"
+     "  -sd '{+D=(ALLOW;[CONT INHERIT];[READ PROP][LIST OBJ];;;Everyone)}'"},
 };
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "AttributeActions.h"
 #include "ConsoleOutput.h"
 #include "DNInput.h"
+#include "Descriptors.h"
 #include "Diag.h"
 #include "EncPwd.h"
 #include "Expansion.h"
@@ -153,6 +154,12 @@ class Run {
     DNReplacer replacer_;                     // -replacedn
     SchemaSets schema_;                       // what import and DN replacement read of the schema
     std::unique_ptr<RunExpansion> expansion_; // {{...}} values, after the RootDSE
+    // Descriptor values and SID lookups: before the bind with no directory
+    // (-sdsimple values), then on the bound session.
+    std::unique_ptr<DescriptorServices> descriptors_;
+    bool descriptorsPerObject_ = false; // descriptors read from each object
+    SdBuildFn DescriptorBuilder();
+    DescriptorSettings DescriptorOptions(const RunSettings& s) const;
     Timers timers_;
     DomainPartitionMap partitions_;
     std::uint32_t succeeded_ = 0;
@@ -449,6 +456,22 @@ Step Run::Conversions() {
     // Plain on/off settings come straight from the switch table.
     ApplySwitchSettings(parser_, s_);
     if (s_.importMode) s_.expand = true;
+    // Descriptor parts the sources read; later switches of this list win.
+    if (has(sw::sdnoowner)) s_.sdOwner = false;
+    if (has(sw::sdnogroup)) s_.sdGroup = false;
+    if (has(sw::sdnodacl)) s_.sdDacl = false;
+    if (has(sw::sdnosacl) || has(sw::sdna)) s_.sdSacl = false;
+    if (has(sw::onlydacl)) {
+        s_.sdOwner = s_.sdGroup = s_.sdSacl = false;
+        s_.sdDacl = true;
+    }
+    if (has(sw::onlysacl)) {
+        s_.sdOwner = s_.sdGroup = s_.sdDacl = false;
+        s_.sdSacl = true;
+    }
+    s_.sdKeepGeneric = has(sw::sdkeepgeneric);
+    s_.sdVerbatim = has(sw::sdverbatim);
+    s_.sdWhatIf = has(sw::sdwhatif);
     // Counts and limits are whole numbers: "-1" must not turn into no limit.
     std::optional<Failure> bad;
     auto count = [&](std::string_view name, std::uint32_t max) -> std::uint32_t {
@@ -639,6 +662,11 @@ Step Run::Actions() {
                                     : ActionRun::Other;
     o.clearMembers = s_.clearMembers;
     o.sdSimple = parser_.IsSwitch(sw::sdsimple);
+    if (o.sdSimple) {
+        descriptors_ =
+            std::make_unique<DescriptorServices>(nullptr, nullptr, nullptr, DescriptorOptions(s_));
+        o.sdBuild = DescriptorBuilder();
+    }
     o.csv = s_.csv;
     o.adcsv = s_.adcsv;
     const ParseResult r = ParseAttributeActions(parser_.SelectedArgs(), o, mods_);
@@ -647,6 +675,24 @@ Step Run::Actions() {
         return Fail(r.binaryResult, "ERROR: Binary conversion failure. Terminating Program.\n");
     if (!r.ok) return UsageFailureAfterBlank("");
     return std::nullopt;
+}
+
+DescriptorSettings Run::DescriptorOptions(const RunSettings& s) const {
+    DescriptorSettings d;
+    d.parts = {s.sdOwner, s.sdGroup, s.sdDacl, s.sdSacl};
+    d.keepGeneric = s.sdKeepGeneric;
+    d.verbatim = s.sdVerbatim;
+    d.whatIf = s.sdWhatIf;
+    d.alternative = Globals().pxsdenc;
+    d.extendedErrors = Globals().extErr;
+    return d;
+}
+
+SdBuildFn Run::DescriptorBuilder() {
+    return [this](const std::string& attribute, const std::string& value, const std::string& dn,
+                  Bytes& out, std::uint32_t& parts) {
+        return descriptors_->Encode(attribute, value, dn, out, parts);
+    };
 }
 
 Step Run::Freeze() {
@@ -762,7 +808,7 @@ Step Run::Connect() {
 Step Run::Prepare() {
     const RunSettings& s = Settings();
     const CRootDSE& root = *root_;
-    expansion_ = std::make_unique<RunExpansion>(ld_, root_.get(), &input_.csv.header);
+    expansion_ = std::make_unique<RunExpansion>(root_.get(), &input_.csv.header);
     if (parser_.ArgContains("SD##") || parser_.ArgContains("*domain") ||
         parser_.ArgContains("*root") || parser_.ArgContains("*forest") || s.csv || s.adcsv) {
         diag::DebugOut("DEBUG: SD## or CSV detected, preloading domain sid/dns tables...");
@@ -784,12 +830,30 @@ Step Run::Prepare() {
 
     if (Step r = PrepareImport()) return r;
 
-    // Descriptor edits become binary values before the first request.
-    if (Step r = ResolveSdMods(mods_, [&](const std::string& text, const std::string& attribute) {
-            return expansion_->ExpandPlain(text, attribute,
-                                           static_cast<std::uint64_t>(s.counterStart));
-        }))
-        return r;
+    descriptors_ =
+        std::make_unique<DescriptorServices>(ld_, root_.get(), &partitions_, DescriptorOptions(s));
+    expansion_->UseNameResolution(&descriptors_->Names());
+    // Descriptor edits become binary values before the first request, or for
+    // each object when they read the object's own descriptor, class or
+    // template and there is more than one object.
+    for (const auto& [attribute, ops] : mods_.sdMods)
+        for (const auto& [op, values] : ops)
+            for (const auto& v : values)
+                if (input_.targets.size() > 1 && DescriptorDependsOnObject(v))
+                    descriptorsPerObject_ = true;
+    if (!descriptorsPerObject_) {
+        const std::string dn = input_.targets.size() == 1 && input_.targets.front().dn != kSingleDN
+                                   ? input_.targets.front().dn
+                                   : std::string();
+        if (Step r = ResolveSdMods(
+                mods_,
+                [&](const std::string& text, const std::string& attribute) {
+                    return expansion_->ExpandPlain(text, attribute,
+                                                   static_cast<std::uint64_t>(s.counterStart));
+                },
+                DescriptorBuilder(), dn))
+            return r;
+    }
 
     if (Log().IsOpen() || parser_.IsSwitch(sw::extsrvinfo)) {
         const auto lines = ServerInfoLines(root, serverName_, baseDN_);
@@ -913,6 +977,8 @@ Step Run::Loop() {
     rows.expander = expansion_.get();
     rows.replacer = &replacer_;
     rows.dnAttributes = &schema_.dnAttributes;
+    rows.descriptors = DescriptorBuilder();
+    rows.descriptorsPerObject = descriptorsPerObject_;
     RequestBuilder builder(s, mods_, facts, lookups, rows);
     if (Step r = builder.Prepare()) return r;
 

@@ -63,10 +63,21 @@ void RequestBuilder::AddShowDeleted(ControlList& controls) const {
                      "Control: LDAP_SERVER_SHOW_DEACTIVATED_LINK_OID");
 }
 
-Step RequestBuilder::AddSdFlags(ControlList& controls) const {
-    if (!mods_.sdFlagsRequested) return std::nullopt;
-    return AddEncoded(controls, oid::kSdFlags, BerInt(static_cast<int>(mods_.sdFlags)),
+Step RequestBuilder::AddSdFlags(ControlList& controls, const ModContainers& mods) const {
+    if (!mods.sdFlagsRequested) return std::nullopt;
+    return AddEncoded(controls, oid::kSdFlags, BerInt(static_cast<int>(mods.sdFlags)),
                       "LDAP_SERVER_SD_FLAGS_OID");
+}
+
+Step RequestBuilder::ControlsWithSdFlags(std::uint32_t flags,
+                                         std::shared_ptr<const ControlList>& out) const {
+    ModContainers parts;
+    parts.sdFlagsRequested = true;
+    parts.sdFlags = flags;
+    auto controls = std::make_shared<ControlList>();
+    if (Step failed = AddModifyControls(*controls, parts)) return failed;
+    out = std::move(controls);
+    return std::nullopt;
 }
 
 namespace {
@@ -78,7 +89,7 @@ void AddShowRecycled(ControlList& controls) {
 } // namespace
 
 // Controls of modify and add requests, in the order they are sent.
-Step RequestBuilder::AddModifyControls(ControlList& controls) const {
+Step RequestBuilder::AddModifyControls(ControlList& controls, const ModContainers& mods) const {
     if (s_.permissive)
         controls.Add(oid::kPermissiveModify, {}, "Control: LDAP_SERVER__PERMISSIVE_MODIFY_OID");
     if (s_.policyHints) {
@@ -86,7 +97,7 @@ Step RequestBuilder::AddModifyControls(ControlList& controls) const {
                 AddEncoded(controls, oid::kPolicyHints, BerInt(1), "LDAP_SERVER_POLICY_HINTS_OID"))
             return failed;
     }
-    if (Step failed = AddSdFlags(controls)) return failed;
+    if (Step failed = AddSdFlags(controls, mods)) return failed;
     if (s_.showDeleted) AddShowDeleted(controls);
     if (s_.showRecycled) AddShowRecycled(controls);
     if (!s_.verifyGC.empty())
@@ -144,14 +155,14 @@ Step RequestBuilder::Prepare() {
         log("NewParent: " + s_.newParent);
         AddShowDeleted(*controls);
         if (s_.showRecycled) AddShowRecycled(*controls);
-        if (Step failed = AddSdFlags(*controls)) return failed;
+        if (Step failed = AddSdFlags(*controls, mods_)) return failed;
         break;
     case KELVO_ADD:
     case KELVO_UPDATE: {
         const bool add = s_.op == KELVO_ADD;
         console(add ? "Adding specified objects...\n" : "Modifying specified objects...\n");
         log(std::string(add ? "KelvoOp=KELVO_ADD" : "KelvoOp=KELVO_UPDATE") + CsvLabel());
-        if (Step failed = AddModifyControls(*controls)) return failed;
+        if (Step failed = AddModifyControls(*controls, mods_)) return failed;
         BuildOptions options;
         options.expand = s_.expand;
         options.encrypted = facts_.protectedSession;
@@ -173,6 +184,7 @@ Step RequestBuilder::Prepare() {
         if (CsvRows()) break;
         options.replacer = rows_.replacer;
         options.dnAttributes = rows_.dnAttributes;
+        modOptions_ = options;
         auto list = std::make_shared<ModList>();
         BuildResult built = BuildModifications(mods_, options, add, *list);
         if (!built.ok)
@@ -362,6 +374,7 @@ BuildOutcome RequestBuilder::Update(const std::string& dn) const {
         o.fatalText = ErrorBlockText({"NC Head Update requires -updatenchead switch.", "DN=" + dn});
         return o;
     }
+    if (rows_.descriptorsPerObject && rows_.descriptors) return UpdateWithDescriptors(dn);
     auto& notes = o.request.notes;
     if (!generatedPassword_.empty())
         notes.push_back({Channel::Console, " \"" + generatedPassword_ + "\" "});
@@ -381,6 +394,49 @@ BuildOutcome RequestBuilder::Update(const std::string& dn) const {
     o.request.kind = RequestKind::Modify;
     o.request.mods = modList_;
     o.request.controls = controls_;
+    return o;
+}
+
+// A descriptor read from the object itself ({GETSD}, {GETDSD}, {GETTSD}
+// without a name) is built for each object: the shared values with this
+// object's descriptors added.
+BuildOutcome RequestBuilder::UpdateWithDescriptors(const std::string& dn) const {
+    BuildOutcome o;
+    auto fatal = [&](Failure f) {
+        o.status = BuildOutcome::Status::Fatal;
+        o.exitCode = f.exitCode;
+        o.fatalText = std::move(f.text);
+        return o;
+    };
+    ModContainers mods = mods_;
+    const ExpandFn expand = [&](const std::string& text, const std::string& attribute) {
+        return rows_.expander
+                   ? rows_.expander->ExpandPlain(text, attribute,
+                                                 static_cast<std::uint64_t>(s_.counterStart), &dn)
+                   : Expanded{true, text, 0, {}};
+    };
+    if (Step failed = ResolveSdMods(mods, expand, rows_.descriptors, dn)) return fatal(*failed);
+    mods.sdMods.clear();
+    auto list = std::make_shared<ModList>();
+    BuildResult built = BuildModifications(mods, modOptions_, false, *list);
+    if (!built.ok)
+        return fatal(Failure{built.exitCode, built.error + "\n" + std::string(kDidNotComplete)});
+    std::shared_ptr<const ControlList> controls = controls_;
+    if (mods.sdFlagsRequested)
+        if (Step failed = ControlsWithSdFlags(mods.sdFlags, controls)) return fatal(*failed);
+    auto& notes = o.request.notes;
+    o.request.dn = dn;
+    o.request.refreshTtl = refreshTtl_;
+    if (list->Empty()) {
+        notes.push_back({Channel::ConsoleAlways, "  No LDAP updates to make.\n"});
+        notes.push_back(Log("No LDAP updates to make..."));
+        o.status = BuildOutcome::Status::Done;
+        return o;
+    }
+    if (facts_.logOpen) notes.push_back(Log(ModDump(dn, *list)));
+    o.request.kind = RequestKind::Modify;
+    o.request.mods = std::move(list);
+    o.request.controls = std::move(controls);
     return o;
 }
 
@@ -420,6 +476,7 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
     options.encrypted = facts_.protectedSession;
     options.replacer = rows_.replacer;
     options.dnAttributes = rows_.dnAttributes;
+    options.descriptor = rows_.descriptors;
     if (refreshTtl_ >= 0) options.leaveOut = "entryttl";
     Target addressed = target;
     addressed.dn = dn;
@@ -468,6 +525,14 @@ BuildOutcome RequestBuilder::Row(const Target& target, const std::string& dn,
     o.request.kind = add ? RequestKind::Add : RequestKind::Modify;
     o.request.mods = std::move(row.mods);
     o.request.controls = controls_;
+    if (row.sdFlagsRequested) {
+        if (Step failed = ControlsWithSdFlags(mods_.sdFlags | row.sdFlags, o.request.controls)) {
+            o.status = BuildOutcome::Status::Fatal;
+            o.exitCode = failed->exitCode;
+            o.fatalText = std::move(failed->text);
+            return o;
+        }
+    }
     return o;
 }
 

@@ -43,6 +43,10 @@ struct RowServices {
     const ValueExpander* expander = nullptr;             // CSV rows' {{...}} values
     const DNReplacer* replacer = nullptr;                // -replacedn
     const std::set<std::string>* dnAttributes = nullptr; // DN-syntax attributes
+    // "sd##" values of CSV rows, and of updates whose descriptors are read
+    // from each object (`descriptorsPerObject`).
+    SdBuildFn descriptors;
+    bool descriptorsPerObject = false;
 };
 
 class RequestBuilder {
@@ -78,8 +82,14 @@ class RequestBuilder {
     bool ExpandRDN(const std::string& dn, std::string& rdn, BuildOutcome& outcome) const;
     void AddShowDeleted(ControlList& controls) const;
     // These two fail when a control value cannot be BER-encoded.
-    [[nodiscard]] Step AddModifyControls(ControlList& controls) const;
-    [[nodiscard]] Step AddSdFlags(ControlList& controls) const;
+    [[nodiscard]] Step AddModifyControls(ControlList& controls, const ModContainers& mods) const;
+    [[nodiscard]] Step AddSdFlags(ControlList& controls, const ModContainers& mods) const;
+    // The controls of one object whose descriptor parts differ from the
+    // run's: the shared controls with that object's SD flags.
+    [[nodiscard]] Step ControlsWithSdFlags(std::uint32_t flags,
+                                           std::shared_ptr<const ControlList>& out) const;
+    // Updates whose descriptors are built for each object.
+    BuildOutcome UpdateWithDescriptors(const std::string& dn) const;
     std::string CsvLabel() const;
 
     const RunSettings& s_;
@@ -91,6 +101,7 @@ class RequestBuilder {
     std::vector<Note> runNotes_;
     std::shared_ptr<const ControlList> controls_;
     std::shared_ptr<const ModList> modList_;
+    BuildOptions modOptions_; // how updates build their lists
     std::string generatedPassword_;
     std::string newParentBase_; // rewritten -rnpb text, may hold <DOMAINNC>/<ROOTNC>
     int refreshTtl_ = -1;

@@ -87,7 +87,19 @@ bool RowBuilder::Encode(const std::string& attribute, const std::vector<std::str
     for (const auto& v : values) {
         std::string name = attribute;
         Bytes bytes;
-        const EncodeStatus rc = EncodeBinaryAttribs(name, v, "CSV row " + t_.dn, bytes);
+        const EncodeStatus rc =
+            EncodeBinaryAttribs(name, v, "CSV row " + t_.dn, bytes,
+                                [&](const std::string& a, const std::string& value, Bytes& built) {
+                                    if (!o_.descriptor) return EncodeStatus{-1, true};
+                                    std::uint32_t parts = 0;
+                                    const EncodeStatus st =
+                                        o_.descriptor(a, value, t_.dn, built, parts);
+                                    if (st.code == 0) {
+                                        r_.sdFlagsRequested = true;
+                                        r_.sdFlags |= parts;
+                                    }
+                                    return st;
+                                });
         if (rc.endsRun) {
             r_.fatal = Fail(exitcode::kFatal);
             return false;
@@ -97,6 +109,8 @@ bool RowBuilder::Encode(const std::string& attribute, const std::vector<std::str
             return false;
         }
         bare = name;
+        // A descriptor shown with -sdwhatif gives no value: nothing to send.
+        if (bytes.empty() && attribute.starts_with("sd##")) continue;
         out.push_back(std::move(bytes));
     }
     return true;
@@ -171,6 +185,7 @@ bool RowBuilder::BinaryReplaces() {
         std::vector<Bytes> bytes;
         std::string bare;
         if (!Encode(attribute, {value}, bytes, bare)) return false;
+        if (bytes.empty()) continue;
         r_.mods->AddBinary(Op(LDAP_MOD_REPLACE), bare, bytes);
         Log("MOD: LDAP_MOD_REPLACE | LDAP_MOD_BVALUES - " + bare);
     }

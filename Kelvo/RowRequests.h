@@ -42,6 +42,7 @@ struct RowOptions {
     bool log = true;                      // make the log lines (only when a log is open)
     const DNReplacer* replacer = nullptr; // -replacedn, or none
     const std::set<std::string>* dnAttributes = nullptr; // whose values are DNs
+    SdBuildFn descriptor;                                // "sd##" values, for the row's object
 };
 
 struct RowMods {
@@ -50,7 +51,9 @@ struct RowMods {
     bool noObjectClass = false;    // an add without objectClass
     std::string generatedPassword; // a {{*rnd*}} unicodePwd value
     bool needsEncryptionWarning = false;
-    std::optional<Failure> fatal; // an expansion or encoding failure
+    std::uint32_t sdFlags = 0;     // descriptor parts the row sets
+    bool sdFlagsRequested = false; // a descriptor value was built
+    std::optional<Failure> fatal;  // an expansion or encoding failure
 };
 
 RowMods BuildRowModifications(const ModContainers& containers, const Target& target,

@@ -104,6 +104,10 @@ struct RunSettings {
     bool dynamic = false;
     bool hackon = false;
 
+    // security descriptors
+    bool sdOwner = true, sdGroup = true, sdDacl = true, sdSacl = true; // parts sources read
+    bool sdKeepGeneric = false, sdVerbatim = false, sdWhatIf = false;
+
     // input
     bool csv = false;
     bool adcsv = false;

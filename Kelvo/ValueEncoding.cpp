@@ -247,7 +247,7 @@ int EncodeRelativeTime(Kind kind, const std::string& value, Bytes& out) {
 namespace {
 
 int Encode(std::string& attribute, const std::string& value, const std::string& caller, Bytes& out,
-           bool& endsRun) {
+           bool& endsRun, const DescriptorEncoder& descriptor) {
     out.clear();
     // Password attributes (unicodePwd as hex##, userPassword as txt##) keep
     // their values out of messages.
@@ -301,10 +301,21 @@ int Encode(std::string& attribute, const std::string& value, const std::string& 
     case Kind::Sd:
         diag::DebugOut("DEBUG: SD attribute String=" + original + "\n");
         diag::DebugOut("DEBUG: SD val       String=" + value + "\n");
-        diag::Out("ERROR: Security descriptor values are not supported in this version.\n");
-        diag::Out(kDidNotComplete);
-        endsRun = true;
-        return -1;
+        if (!descriptor) {
+            diag::Out("ERROR: Security descriptor values cannot be built here.\n");
+            diag::Out(kDidNotComplete);
+            endsRun = true;
+            return -1;
+        }
+        {
+            const EncodeStatus st = descriptor(attribute, value, out);
+            if (st.endsRun) {
+                diag::Out(kDidNotComplete);
+                endsRun = true;
+            }
+            rc = st.code;
+        }
+        break;
     case Kind::Utc:
     case Kind::Local:
     case Kind::UtcGt:
@@ -324,9 +335,10 @@ int Encode(std::string& attribute, const std::string& value, const std::string& 
 } // namespace
 
 EncodeStatus EncodeBinaryAttribs(std::string& attribute, const std::string& value,
-                                 const std::string& caller, Bytes& out) {
+                                 const std::string& caller, Bytes& out,
+                                 const DescriptorEncoder& descriptor) {
     KELVO_TRACE_SCOPE();
     EncodeStatus status;
-    status.code = Encode(attribute, value, caller, out, status.endsRun);
+    status.code = Encode(attribute, value, caller, out, status.endsRun, descriptor);
     return status;
 }

@@ -4,6 +4,7 @@
 
 #include "ModList.h"
 
+#include <functional>
 #include <string>
 
 struct [[nodiscard]] EncodeStatus {
@@ -13,7 +14,14 @@ struct [[nodiscard]] EncodeStatus {
     bool endsRun = false;
 };
 
+// Builds the bytes of an "sd##" value (bare attribute name, value); the run
+// supplies it with the object being worked on.  Empty bytes with code 0 mean
+// that nothing is to be sent (-sdwhatif).
+using DescriptorEncoder =
+    std::function<EncodeStatus(const std::string& attribute, const std::string& value, Bytes& out)>;
+
 // Encodes `value` for the prefixed `attribute` (lower case), strips the
-// prefix from `attribute`, and fills `out`.
+// prefix from `attribute`, and fills `out`.  "sd##" values need `descriptor`.
 EncodeStatus EncodeBinaryAttribs(std::string& attribute, const std::string& value,
-                                 const std::string& caller, Bytes& out);
+                                 const std::string& caller, Bytes& out,
+                                 const DescriptorEncoder& descriptor = {});

@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
         attributes.push_back(ColumnName(c));
         texts.push_back(ValueText(c));
     }
-    const RunExpansion expander(nullptr, nullptr, &input.csv.header);
+    const RunExpansion expander(nullptr, &input.csv.header);
 
     std::size_t expansions = 0;
     std::size_t bytes = 0;

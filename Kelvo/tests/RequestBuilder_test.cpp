@@ -422,7 +422,7 @@ TEST(RequestBuilder, BmodNamesEachObjectOfATemplate) {
     ASSERT_TRUE(
         ParseAttributeActions({"objectclass::user", "samaccountname::{{*name*}}"}, o, mods).ok);
     b.mods = mods;
-    RunExpansion expansion(nullptr, nullptr, nullptr);
+    RunExpansion expansion(nullptr, nullptr);
     RowServices rows;
     rows.expander = &expansion;
     RequestBuilder builder(b.s, b.mods, b.facts, b.lookups, rows);
@@ -458,7 +458,7 @@ TEST(RequestBuilder, AValueThatCannotBeExpandedNamesItsInputLine) {
     b.mods = mods;
     const ExpansionHeaderMap header = {{"dn", 0}};
     const CsvRecord row(CsvLine{{"cn=a,dc=x"}});
-    RunExpansion expansion(nullptr, nullptr, &header);
+    RunExpansion expansion(nullptr, &header);
     RowServices rows;
     rows.expander = &expansion;
     RequestBuilder builder(b.s, b.mods, b.facts, b.lookups, rows);
@@ -470,3 +470,68 @@ TEST(RequestBuilder, AValueThatCannotBeExpandedNamesItsInputLine) {
 }
 
 } // namespace
+
+namespace {
+
+// Builds each descriptor from the DN it is for, so requests can be told apart.
+EncodeStatus FakeDescriptor(const std::string&, const std::string& value, const std::string& dn,
+                            Bytes& out, std::uint32_t& parts) {
+    if (value.find("FAIL") != std::string::npos) return {-1, true};
+    const std::string text = dn + "|" + value;
+    out.assign(text.begin(), text.end());
+    parts = 4;
+    return {};
+}
+
+std::string FirstValue(const Request& r, const std::string& attribute) {
+    for (std::size_t i = 0; r.mods && i < r.mods->Count(); ++i) {
+        const LDAPMod& m = r.mods->At(i);
+        if (attribute == m.mod_type && m.mod_bvalues && m.mod_bvalues[0])
+            return std::string(m.mod_bvalues[0]->bv_val, m.mod_bvalues[0]->bv_len);
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(RequestBuilder, DescriptorsReadFromEachObjectAreBuiltPerObject) {
+    CaptureOutput cap;
+    Built b;
+    b.s.op = KELVO_UPDATE;
+    b.mods = Parse({"SD##ntsecuritydescriptor::{GETSD}{+D=(A;;RP;;;WD)}", "description::x"});
+    RowServices rows;
+    rows.descriptors = FakeDescriptor;
+    rows.descriptorsPerObject = true;
+    b.builder = std::make_unique<RequestBuilder>(b.s, b.mods, b.facts, b.lookups, rows);
+    ASSERT_FALSE(b.builder->Prepare());
+
+    const BuildOutcome one = b.Build("cn=a,dc=x");
+    const BuildOutcome two = b.Build("cn=b,dc=x");
+    ASSERT_EQ(one.status, BuildOutcome::Status::Send);
+    ASSERT_EQ(two.status, BuildOutcome::Status::Send);
+    EXPECT_EQ(FirstValue(one.request, "ntsecuritydescriptor"),
+              "cn=a,dc=x|{GETSD}{+D=(A;;RP;;;WD)}");
+    EXPECT_EQ(FirstValue(two.request, "ntsecuritydescriptor"),
+              "cn=b,dc=x|{GETSD}{+D=(A;;RP;;;WD)}");
+    // The other values are still sent, and the SD flags control names the
+    // parts the descriptor sets.
+    EXPECT_EQ(one.request.mods->Count(), 2u);
+    const auto oids = Oids(one.request);
+    EXPECT_NE(std::find(oids.begin(), oids.end(), std::string(oid::kSdFlags)), oids.end());
+    EXPECT_EQ(cap.out, "");
+}
+
+TEST(RequestBuilder, ADescriptorThatCannotBeBuiltEndsTheRunBeforeSending) {
+    CaptureOutput cap;
+    Built b;
+    b.s.op = KELVO_UPDATE;
+    b.mods = Parse({"SD##ntsecuritydescriptor::{GETSD}FAIL"});
+    RowServices rows;
+    rows.descriptors = FakeDescriptor;
+    rows.descriptorsPerObject = true;
+    b.builder = std::make_unique<RequestBuilder>(b.s, b.mods, b.facts, b.lookups, rows);
+    ASSERT_FALSE(b.builder->Prepare());
+    const BuildOutcome o = b.Build("cn=a,dc=x");
+    EXPECT_EQ(o.status, BuildOutcome::Status::Fatal);
+    EXPECT_EQ(o.exitCode, -1);
+}

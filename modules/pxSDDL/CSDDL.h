@@ -69,9 +69,9 @@ void TransformSDDLACESecPrinToProper(std::string& principal, const SddlContext& 
 
 // --- The engine ----------------------------------------------------------------------
 struct BinaryOptions {
-    bool whatIf = false;      // -sdwhatif: also give the listing of the result
+    bool whatIf = false;         // -sdwhatif: also give the listing of the result
     bool extendedErrors = false; // -exterr: failures list the SDDL ACE by ACE
-    bool alternative = false; // -pxsdenc: order the DACL by ACE scores
+    bool alternative = false;    // -pxsdenc: order the DACL by ACE scores
 };
 
 struct [[nodiscard]] BinaryResult {
