@@ -111,8 +111,10 @@ class DescriptorEdits(labkit.LabTest):
 
     def test_remove_by_pattern_and_deny_first(self):
         dn = self.group("sdg2")
+        operators = len([a for a in self.explicit(dn) if a[5] == ACCOUNT_OPERATORS])
         self.assertRun(self.lab.kelvo("-b", dn, "-sd", "{+D=(A;;RP;;;AO)(A;;RPWP;;;AO)}"))
-        self.assertEqual(len([a for a in self.explicit(dn) if a[5] == ACCOUNT_OPERATORS]), 2)
+        self.assertEqual(len([a for a in self.explicit(dn) if a[5] == ACCOUNT_OPERATORS]),
+                         operators + 2)
         self.assertRun(self.lab.kelvo("-b", dn, "-sd", "{-D=(*;*;*;*;*;AO)}"))
         self.assertEqual([a for a in self.explicit(dn) if a[5] == ACCOUNT_OPERATORS], [])
 
@@ -164,6 +166,21 @@ class DescriptorEdits(labkit.LabTest):
         self.assertIn("Error in SDDL conversion - (", out)
         self.assertIn("The command did not complete successfully.", out)
         self.assertEqual(self.raw_sd(dn), raw)
+
+    def test_csv_rows_build_each_objects_descriptor(self):
+        dns = [self.group(f"csv{i}") for i in range(3)]
+        rows = "DN,who\n" + "".join(f"{labkit.csv_field(dn)},Everyone\n" for dn in dns)
+        action = "SD##ntsecuritydescriptor::{GETSD}{+D=(A;;LO;;;{{who}})}"
+        # What-if shows each row's descriptor and writes nothing (an empty
+        # value must not clear the attribute either).
+        before = [self.raw_sd(dn) for dn in dns]
+        out = self.assertRun(self.lab.kelvo("-csv", "-sdwhatif", "-onlydacl", action,
+                                            stdin=rows))
+        self.assertEqual(out.count("SDWHATIF: Exploded SDDL"), 3, out)
+        self.assertEqual([self.raw_sd(dn) for dn in dns], before)
+        self.assertRun(self.lab.kelvo("-csv", "-onlydacl", action, stdin=rows))
+        for dn in dns:
+            self.assertIn((0, 0, 0x80, None, None, EVERYONE), self.explicit(dn))
 
     def test_names_resolve_once_per_run(self):
         domain = self.lab.env["LAB_DOMAIN"]
