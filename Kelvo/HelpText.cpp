@@ -529,6 +529,9 @@ constexpr HelpExample kSdExamples[] = {
      "  'SD##ntsecuritydescriptor::{GETPDSD}=organizationalUnit'"},
     {"Apply the template objects pellix-default-<class> (or pellix-default) to piped DNs:",
      "kelvo -onlydacl 'SD##ntsecuritydescriptor::{GETTSD}' < dns.txt"},
+    {"Apply the descriptor of the one object named StaffTemplate:",
+     "kelvo -onlydacl -b ou=staff,dc=corp,dc=example \\\n"
+     "  'SD##ntsecuritydescriptor::{GETTSD}=StaffTemplate'"},
     {"Audit writes by Everyone, and stop auditing them again (needs auditing rights):",
      "kelvo -onlysacl -b ou=hr,dc=corp,dc=example -sd '{+S=(AU;CISA;WP;;;WD)}'\n"
      "kelvo -onlysacl -b ou=hr,dc=corp,dc=example -sd '{-S=(AU;*;WP;*;*;WD)}'"},
