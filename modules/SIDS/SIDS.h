@@ -12,8 +12,6 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr std::uint8_t kSidRevision = 1;
-inline constexpr std::size_t kSidMaxSubAuthorities = 15;
 inline constexpr std::string_view kInvalidSidText = "The security ID structure is invalid.";
 
 // True when the bytes start with a well-formed SID: revision 1, at most 15
