@@ -280,7 +280,9 @@ UndoPlan PlanUndo(const Request& r, const UndoServer& server) {
     for (const std::string& name : Touched(r)) {
         const std::string base = BaseName(name);
         if (kUnreadable.contains(base)) {
-            p.refusal = "the old value of " + name + " cannot be read.";
+            p.refusal = "the old value of " +
+                        (base == "unicodepwd" ? std::string("unicodePwd") : name) +
+                        " cannot be read.";
             return p;
         }
         if (IsSecretAttribute(name)) {
