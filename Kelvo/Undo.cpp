@@ -386,6 +386,21 @@ std::vector<Request> DeleteUndo(const Request& r, const ObjectState& before,
         if (kept && Sorted(kept->values) == Sorted(old.values)) continue;
         mods->AddBinary(LDAP_MOD_REPLACE, old.name, AsBytes(old.values));
     }
+    // What the tombstone holds that the object did not is removed again, and
+    // so are adminCount and operatorCount on users, which the directory sets
+    // when it brings a user back.
+    std::set<std::string> clear;
+    for (const auto& [key, kept] : tombstone.attributes)
+        if (!kNotRestored.contains(key) && key != rdnType && Find(before, key) == nullptr &&
+            !IsSecretAttribute(key))
+            clear.insert(kept.name);
+    if (const ReadAttribute* classes = Find(before, "objectClass"))
+        for (const std::string& c : classes->values)
+            if (Lower(c) == "user")
+                for (const char* counter : {"adminCount", "operatorCount"})
+                    if (Find(before, counter) == nullptr) clear.insert(counter);
+    for (const std::string& name : clear)
+        mods->AddBinary(LDAP_MOD_REPLACE, name, {});
     u.mods = std::move(mods);
     std::vector<Request> out{std::move(u)};
     // Group memberships are links the groups hold: they come back on the

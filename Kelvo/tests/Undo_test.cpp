@@ -220,9 +220,13 @@ TEST(UndoRequests, DeleteReanimatesTheTombstoneWithWhatItLostThenTheGroups) {
                                  {"sAMAccountName", {"u"}},
                                  {"userAccountControl", {"512"}},
                                  {"otherTelephone", {"1", "2"}},
+                                 {"objectClass", {"top", "User"}},
                                  {"memberOf", {"CN=g1,DC=t", "CN=g2,DC=t"}}});
-    ObjectState tomb = State("CN=u\\0ADEL:11,CN=Deleted Objects,DC=t",
-                             {{"sAMAccountName", {"u"}}, {"otherTelephone", {"2", "1"}}});
+    ObjectState tomb =
+        State("CN=u\\0ADEL:11,CN=Deleted Objects,DC=t", {{"sAMAccountName", {"u"}},
+                                                         {"otherTelephone", {"2", "1"}},
+                                                         {"objectClass", {"top", "User"}},
+                                                         {"info", {"set by the delete"}}});
     const std::string reanimation = "dn: CN=u\\0ADEL:11,CN=Deleted Objects,DC=t\n"
                                     "control: 1.2.840.113556.1.4.417 true\n"
                                     "changetype: modify\n"
@@ -236,6 +240,12 @@ TEST(UndoRequests, DeleteReanimatesTheTombstoneWithWhatItLostThenTheGroups) {
                                     "-\n"
                                     "replace: userAccountControl\n"
                                     "userAccountControl: 512\n"
+                                    "-\n"
+                                    "replace: adminCount\n"
+                                    "-\n"
+                                    "replace: info\n"
+                                    "-\n"
+                                    "replace: operatorCount\n"
                                     "-\n"
                                     "\n";
     const std::string groups = "dn: CN=g1,DC=t\n"
