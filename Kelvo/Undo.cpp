@@ -604,11 +604,12 @@ bool UndoFile::Rewrite(const std::string& header, std::uint64_t space, bool reco
         errno = ESTALE;
         return Failure(path_ + " was replaced during the run");
     }
-    // Blocks in file order: newest first.
-    std::vector<Block> order(blocks_.rbegin(), blocks_.rend());
+    // Blocks in file order: newest first.  The compact file keeps a request
+    // still in flight (a run that ends while one is unanswered).
     std::string buffer;
-    for (const Block& b : order) {
-        if (recordsOnly && !b.record) continue;
+    for (std::size_t i = blocks_.size(); i-- > 0;) {
+        const Block& b = blocks_[i];
+        if (recordsOnly && !b.record && inFlight_ != i) continue;
         buffer.resize(b.size);
         const std::uint64_t at = size_ - b.fromEnd;
         std::size_t done = 0;

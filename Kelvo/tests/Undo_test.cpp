@@ -363,6 +363,20 @@ TEST_F(UndoFileTest, ValidAndNewestFirstAtEveryStepAlsoWhileGrowing) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST_F(UndoFileTest, ARunEndingWithARequestInFlightKeepsItsComment) {
+    UndoFile f;
+    ASSERT_TRUE(f.Open(path_, "# h\n"));
+    ASSERT_TRUE(f.InFlight("change 1", Record(1)));
+    ASSERT_TRUE(f.Confirmed(Record(1)));
+    ASSERT_TRUE(f.InFlight("change 2", Record(2)));
+    ASSERT_TRUE(f.Finish("# h\n\n"));
+    const std::string text = Slurp(path_);
+    EXPECT_EQ(Records(text), (std::vector<std::string>{"dn: cn=o1,dc=t"}));
+    EXPECT_NE(text.find(UndoFile::MarkerInFlight() + "# change 2\n"), std::string::npos);
+    EXPECT_NE(text.find("# dn: cn=o2,dc=t\n"), std::string::npos);
+    EXPECT_EQ(text.find("# change 1\n# change 1"), std::string::npos);
+}
+
 TEST_F(UndoFileTest, SymbolicLinkIsRefused) {
     const std::string target = dir_ + "/undo.ldif";
     const std::string link = dir_ + "/link";
