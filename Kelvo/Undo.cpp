@@ -387,8 +387,8 @@ std::vector<Request> DeleteUndo(const Request& r, const ObjectState& before,
         mods->AddBinary(LDAP_MOD_REPLACE, old.name, AsBytes(old.values));
     }
     // What the tombstone holds that the object did not is removed again, and
-    // so are adminCount and operatorCount on users, which the directory sets
-    // when it brings a user back.
+    // so are adminCount and operatorCount on users and groups, which the
+    // directory sets when it brings one back.
     std::set<std::string> clear;
     for (const auto& [key, kept] : tombstone.attributes)
         if (!kNotRestored.contains(key) && key != rdnType && Find(before, key) == nullptr &&
@@ -396,7 +396,7 @@ std::vector<Request> DeleteUndo(const Request& r, const ObjectState& before,
             clear.insert(kept.name);
     if (const ReadAttribute* classes = Find(before, "objectClass"))
         for (const std::string& c : classes->values)
-            if (Lower(c) == "user")
+            if (Lower(c) == "user" || Lower(c) == "group")
                 for (const char* counter : {"adminCount", "operatorCount"})
                     if (Find(before, counter) == nullptr) clear.insert(counter);
     for (const std::string& name : clear)

@@ -264,6 +264,15 @@ TEST(UndoRequests, DeleteReanimatesTheTombstoneWithWhatItLostThenTheGroups) {
                                "\n";
     const Request del = Of(RequestKind::Delete, "cn=u,ou=x,dc=t");
     EXPECT_EQ(UndoRecordsText(UndoRequests(del, before, tomb)), reanimation + groups);
+    // Groups too get their counters cleared; other objects do not.
+    const auto counters = [&](const char* objectClass) {
+        const ObjectState b = State("CN=o,DC=t", {{"objectClass", {"top", objectClass}}});
+        const std::string text = UndoRecordsText(UndoRequests(del, b, tomb));
+        return text.find("replace: adminCount\n-\n") != std::string::npos &&
+               text.find("replace: operatorCount\n-\n") != std::string::npos;
+    };
+    EXPECT_TRUE(counters("group"));
+    EXPECT_FALSE(counters("contact"));
     // A tombstone that could not be read: addressed by objectGUID (a DN that
     // begins with "<" is written in base64).
     const std::string byGuid = UndoRecordsText(UndoRequests(del, before, ObjectState{}));

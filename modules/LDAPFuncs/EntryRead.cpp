@@ -36,9 +36,14 @@ struct Pending {
 };
 
 // One base search; appends what it returns and lists ranges still to read.
+// A read of the next part of a ranged attribute (`part`) must return that
+// part: a server that returns nothing for it, or a part that does not move
+// forward, would otherwise leave values out without a word.
 int ReadOnce(LDAP* ld, const std::string& dn, const std::vector<std::string>& attributes,
              std::span<LDAPControl* const> controls, EntryReadResult& out,
-             std::vector<Pending>& more, bool first) {
+             std::vector<Pending>& more, const Pending* part) {
+    const bool first = part == nullptr;
+    bool partFound = false;
     std::vector<char*> attrs;
     for (const auto& a : attributes)
         attrs.push_back(const_cast<char*>(a.c_str()));
@@ -75,8 +80,18 @@ int ReadOnce(LDAP* ld, const std::string& dn, const std::vector<std::string>& at
         std::string name = a;
         if (ParseRangeOption(a, range)) {
             name = range.name;
-            if (range.high != "*")
-                more.push_back({name, std::strtoul(range.high.c_str(), nullptr, 10) + 1});
+            const unsigned long next =
+                range.high == "*" ? 0 : std::strtoul(range.high.c_str(), nullptr, 10) + 1;
+            if (part != nullptr) {
+                if (StrToLower(name) != StrToLower(part->name) || range.low != part->next ||
+                    (range.high != "*" && next <= part->next)) {
+                    out.error = "the server returned " + std::string(a) + " for " + part->name +
+                                ";range=" + std::to_string(part->next) + "-*";
+                    return LDAP_PROTOCOL_ERROR;
+                }
+                partFound = true;
+            }
+            if (range.high != "*") more.push_back({name, next});
         }
         ReadAttribute& slot = out.attributes[StrToLower(name)];
         if (slot.name.empty()) slot.name = name;
@@ -84,6 +99,11 @@ int ReadOnce(LDAP* ld, const std::string& dn, const std::vector<std::string>& at
             slot.values.push_back(std::move(v));
     }
     BerElementPtr ber(rawBer);
+    if (part != nullptr && !partFound) {
+        out.error = "the server returned no values for " + part->name +
+                    ";range=" + std::to_string(part->next) + "-*";
+        return LDAP_PROTOCOL_ERROR;
+    }
     return LDAP_SUCCESS;
 }
 
@@ -94,7 +114,7 @@ EntryReadResult ReadEntry(LDAP* ld, std::string_view dn, const std::vector<std::
     EntryReadResult out;
     const std::string base(dn);
     std::vector<Pending> more;
-    int rc = ReadOnce(ld, base, attributes, controls, out, more, true);
+    int rc = ReadOnce(ld, base, attributes, controls, out, more, nullptr);
     int reads = 0;
     while (rc == LDAP_SUCCESS && out.found && !more.empty()) {
         if (++reads > maxRangeReads) {
@@ -105,7 +125,7 @@ EntryReadResult ReadEntry(LDAP* ld, std::string_view dn, const std::vector<std::
         Pending p = more.back();
         more.pop_back();
         rc = ReadOnce(ld, base, {p.name + ";range=" + std::to_string(p.next) + "-*"}, controls, out,
-                      more, false);
+                      more, &p);
     }
     if (rc != LDAP_SUCCESS) out.code = ShownLdapCode(rc);
     return out;

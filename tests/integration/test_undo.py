@@ -126,6 +126,9 @@ class UndoOnActiveDirectory(UndoMixin, labkit.LabTest):
         # CSV rows: one request per row, each recorded.
         rows = f"DN,description\n{field(c1)},row one\n{field(c2)},row two\n"
         self.round_trip(dns, ["-csv", "description::{{.}}"], stdin=rows)
+        # The group deleted: it comes back with every member.
+        out, text = self.round_trip(dns, ["-b", group, "-rm"])
+        self.assertEqual(text.count("\nmember: "), 1600, out)
 
     def test_descriptor_edit(self):
         dn = self.contact("sd1")
