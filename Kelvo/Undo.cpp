@@ -1,6 +1,7 @@
 #include "Undo.h"
 
 #include "ExitCodes.h"
+#include "Files.h"
 #include "LdapPtr.h"
 #include "LdifWriter.h"
 #include "Secrets.h"
@@ -15,8 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
-
-#include "Files.h"
 
 namespace {
 
@@ -476,7 +475,7 @@ class SessionReads final : public UndoReads {
         Bytes flags = sdFlags.value_or(Bytes{});
         if (sdFlags) {
             LDAPControl c{};
-            c.ldctl_oid = const_cast<char*>(kSdFlagsOid);
+            c.ldctl_oid = const_cast<char*>(oid::kSdFlags.data());
             c.ldctl_value.bv_len = static_cast<ber_len_t>(flags.size());
             c.ldctl_value.bv_val = reinterpret_cast<char*>(flags.data());
             c.ldctl_iscritical = 1;
@@ -484,7 +483,7 @@ class SessionReads final : public UndoReads {
         }
         if (showDeleted) {
             LDAPControl c{};
-            c.ldctl_oid = const_cast<char*>(kShowDeletedOid);
+            c.ldctl_oid = const_cast<char*>(oid::kShowDeleted.data());
             c.ldctl_iscritical = 1;
             controls.push_back(c);
         }
@@ -494,8 +493,6 @@ class SessionReads final : public UndoReads {
         return ReadEntry(ld_, dn, attributes, pointers);
     }
 
-    static constexpr const char* kSdFlagsOid = "1.2.840.113556.1.4.801";
-    static constexpr const char* kShowDeletedOid = "1.2.840.113556.1.4.417";
     LDAP* ld_;
 };
 

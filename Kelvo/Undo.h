@@ -107,6 +107,7 @@ std::unique_ptr<UndoReads> SessionUndoReads(LDAP* session);
 class UndoFile {
   public:
     UndoFile() = default;
+    ~UndoFile();
     UndoFile(const UndoFile&) = delete;
     UndoFile& operator=(const UndoFile&) = delete;
 
@@ -147,9 +148,6 @@ class UndoFile {
     std::vector<Block> blocks_;
     std::optional<std::size_t> inFlight_; // index into blocks_
     std::string error_;
-
-  public:
-    ~UndoFile();
 };
 
 // Reads, decides and records, around the send point of the run's loop.
