@@ -94,12 +94,14 @@ std::unique_ptr<UndoReads> SessionUndoReads(LDAP* session);
 //  * Once the server confirms the change, the record goes in front of that
 //    comment with its first byte written as '#', and then that byte alone as
 //    'd'.  Until the one-byte write lands the record is a comment line
-//    followed by lines without a "dn:", which ldapmodify -c refuses and skips,
-//    so a torn record is never applied in part.  The marker line is then
-//    rewritten to say that the change was confirmed (or that it failed).
+//    followed by lines without a "dn:", which ldapmodify does not apply, so a
+//    torn record is never applied in part (and the comment still shows it).
+//    The marker line is then rewritten to say that the change was confirmed
+//    (or that it failed).
 //  * When the free space runs out, the whole file is written again with
 //    twice the space into FILE.tmp and renamed over FILE (rename is atomic),
-//    so the cost stays linear in the number of records.
+//    so the cost stays linear in the number of records.  A kill during this
+//    rewrite leaves FILE as it was, and FILE.tmp behind.
 //  * At the end of the run the file is written once more without the free
 //    space and the marker comments, flushed to disk and renamed over FILE.
 // The kernel keeps what write() accepted when the process is killed, so no
