@@ -34,6 +34,12 @@ inline constexpr int kBadInputDN = 0x22;
 // directory holds, such as an undelete whose last known parent is gone (LDAP
 // "no such object").
 inline constexpr int kSkippedObject = 0x20;
+// -undo: a change whose undo cannot be recorded is not sent (LDAP "unwilling
+// to perform").
+inline constexpr int kUndoRefused = 0x35;
+// -undo: a change was made, but its undo record could not be completed (LDAP
+// "other").
+inline constexpr int kUndoIncomplete = 0x50;
 
 struct Named {
     int code;
@@ -56,6 +62,8 @@ inline constexpr Named kTable[] = {
     {kExpandBadModifier, "kExpandBadModifier", "an unknown expansion modifier"},
     {kBadInputDN, "kBadInputDN", "an input line that is not a DN"},
     {kSkippedObject, "kSkippedObject", "an object skipped, its request could not be built"},
+    {kUndoRefused, "kUndoRefused", "-undo: a change whose undo cannot be recorded, not sent"},
+    {kUndoIncomplete, "kUndoIncomplete", "-undo: a change made whose undo record is incomplete"},
 };
 
 } // namespace exitcode

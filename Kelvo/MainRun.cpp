@@ -19,11 +19,13 @@
 #include "Shortcuts.h"
 #include "SwitchParser.h"
 #include "SwitchTable.h"
+#include "Undo.h"
 #include "ValueEncoding.h"
 #include "pellixstrings.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -124,13 +126,17 @@ class Run {
     Step Actions();
     Step Freeze();
     Step Limits();
+    Step OpenUndo();
     Step Connect();
     Step Prepare();
     Step PrepareImport();
     Step Loop();
+    Step SendRecorded(UndoRecorder& undo, BuildOutcome& built, Result& result,
+                      const ResultPrinter& printer);
     int End(std::uint32_t lastError);
     int Finish(const Failure& failure); // every exit after start-up passes here
     Step CloseLog();                    // fails when a log line could not be written
+    Step CloseUndo();                   // the final undo file; fails when it cannot be written
 
     bool Quiet() const { return Globals().quiet; }
     // The run settings, read-only once the settings phase is over.
@@ -166,13 +172,19 @@ class Run {
     std::uint32_t failed_ = 0;
     std::string usageFile_;
     bool usageToFile_ = false;
+    std::unique_ptr<UndoFile> undoFile_; // -undo
+    std::uint64_t undoRecorded_ = 0;
 };
 
 int Run::Finish(const Failure& failure) {
     diag::Out(failure.text);
+    int code = failure.exitCode;
+    if (Step r = CloseUndo()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
     if (session_) session_->Unbind();
     if (failure.pause) Pause();
-    int code = failure.exitCode;
     if (Step r = CloseLog()) {
         diag::Out(r->text);
         if (code == exitcode::kSuccess) code = r->exitCode;
@@ -188,12 +200,40 @@ Step Run::CloseLog() {
                                                   ": " + Log().Error()}));
 }
 
+namespace {
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return buf;
+}
+
+constexpr std::string_view kUndoApply =
+    "# Undoes the changes of one Kelvo run, the last change first.\n"
+    "# Apply it with: ldapmodify -c -f FILE, bound as an administrator.\n";
+
+} // namespace
+
+Step Run::CloseUndo() {
+    if (!undoFile_) return std::nullopt;
+    std::unique_ptr<UndoFile> file = std::move(undoFile_);
+    const std::string header = std::string(kUndoApply) + "# Finished " + UtcNow() + ": " +
+                               std::to_string(undoRecorded_) + " change(s) recorded.\n\n";
+    if (file->Finish(header)) return std::nullopt;
+    return Fail(exitcode::kFatal,
+                ErrorBlockText({"Could not write the undo file - " + file->Error(),
+                                "The file as last written still holds every confirmed change."}));
+}
+
 int Run::Execute() {
     for (Step (Run::*step)() :
          {&Run::StartUp, &Run::Layers, &Run::OutputFlags, &Run::EarlySwitches,
           &Run::ValidateSwitches, &Run::Help, &Run::UrlAndBases, &Run::Conversions,
           &Run::OperationKind, &Run::Credentials, &Run::Targets, &Run::Actions, &Run::Freeze,
-          &Run::Limits, &Run::Connect, &Run::Prepare, &Run::Loop}) {
+          &Run::Limits, &Run::OpenUndo, &Run::Connect, &Run::Prepare, &Run::Loop}) {
         if (Step r = (this->*step)()) return Finish(*r);
     }
     return Finish(Exit(exitcode::kSuccess));
@@ -711,6 +751,28 @@ Step Run::Limits() {
     return std::nullopt;
 }
 
+// -undo: the file is created before anything is sent, so a path that cannot
+// be written ends the run before the first change.
+Step Run::OpenUndo() {
+    if (!parser_.IsSwitch(sw::undo)) return std::nullopt;
+    const std::string path = parser_.GetValue(sw::undo);
+    if (path.empty()) return UsageFailure(ErrorBlockText({"-undo needs a file name."}));
+    if (Settings().hackon)
+        return UsageFailure(ErrorBlockText(
+            {"-hackon changes the RootDSE, which cannot be undone; it cannot go with -undo."}));
+    auto file = std::make_unique<UndoFile>();
+    const std::string header =
+        std::string(kUndoApply) + "# Started " + UtcNow() +
+        ". Until the run ends, blank lines below make room for records, and\n"
+        "# comment lines after an IN FLIGHT line show the undo of a request that was\n"
+        "# sent but not answered: apply it by hand if that change was made.\n";
+    if (!file->Open(path, header))
+        return Fail(exitcode::kFatal,
+                    ErrorBlockText({"Could not create the undo file - " + file->Error()}));
+    undoFile_ = std::move(file);
+    return std::nullopt;
+}
+
 namespace {
 
 std::vector<std::string> ServerInfoLines(const CRootDSE& root, const std::string& server,
@@ -993,6 +1055,14 @@ Step Run::Loop() {
     const ResultPrinter printer(po);
     printer.Notes(builder.RunNotes());
 
+    // -undo: reads before each write, records after it.
+    std::unique_ptr<UndoReads> undoReads;
+    std::optional<UndoRecorder> undo;
+    if (undoFile_) {
+        undoReads = SessionUndoReads(ld_);
+        undo.emplace(*undoReads, *undoFile_, UndoServer{root_->IsWindowsLDAP()});
+    }
+
     std::size_t processed = 0;
     std::uint32_t lastError = 0;
     for (const Target& target : input_.targets) {
@@ -1014,6 +1084,11 @@ Step Run::Loop() {
             result.code = built.code;
             break;
         case BuildOutcome::Status::Send:
+            if (undo) {
+                if (Step r = SendRecorded(*undo, built, result, printer)) return r;
+                undoRecorded_ = undo->Recorded();
+                break;
+            }
             result = Send(ld_, built.request, [&printer] { printer.Retry(); });
             break;
         }
@@ -1039,6 +1114,32 @@ Step Run::Loop() {
     return Exit(End(lastError));
 }
 
+// Sends one request under -undo.  A request whose undo cannot be recorded
+// becomes a failed object that sent nothing; a change made whose undo record
+// is incomplete fails the object; an undo file that cannot be written ends
+// the run.
+Step Run::SendRecorded(UndoRecorder& undo, BuildOutcome& built, Result& result,
+                       const ResultPrinter& printer) {
+    auto failObject = [&](const UndoRecorder::Verdict& v) {
+        built.status = BuildOutcome::Status::Failed;
+        built.code = v.code;
+        built.message = v.message;
+        built.showLdapError = false;
+        result.code = v.code;
+    };
+    UndoRecorder::Verdict v = undo.Before(built.request);
+    if (v.fatal) return Fail(exitcode::kFatal, v.message + std::string(kDidNotComplete));
+    if (!v.send) {
+        failObject(v);
+        return std::nullopt;
+    }
+    result = Send(ld_, built.request, [&printer] { printer.Retry(); });
+    v = undo.After(built.request, result);
+    if (v.fatal) return Fail(exitcode::kFatal, v.message + std::string(kDidNotComplete));
+    if (!v.message.empty()) failObject(v);
+    return std::nullopt;
+}
+
 int Run::End(std::uint32_t lastError) {
     const RunSettings& s = Settings();
     if (s.elapsed || s.elapsedMs) diag::Out("\n");
@@ -1049,8 +1150,13 @@ int Run::End(std::uint32_t lastError) {
         diag::Out("Time Elapsed (sec): " + std::string(buf) + "\n");
     }
     session_->Unbind();
-    // A log that lost lines fails the run.
+    // A log that lost lines fails the run, and so does an undo file that
+    // could not be written.
     int code = static_cast<int>(lastError);
+    if (Step r = CloseUndo()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
     if (Step r = CloseLog()) {
         diag::Out(r->text);
         if (code == exitcode::kSuccess) code = r->exitCode;

@@ -681,6 +681,14 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .term = "-append",
      .help = "Append to the log file instead of replacing it.",
      .place = {HelpSection::Output, HelpBlock::Main, 7}},
+    {.name = "undo",
+     .kind = ValueKind::Required,
+     .term = "-undo file",
+     .help = "Before each change read what it replaces; write the LDIF that reverts "
+             "every confirmed change, the last first (ldapmodify -c -f file), created "
+             "with mode 0600. A change whose undo cannot be recorded (tree delete, "
+             "passwords, a delete where deleted objects are not kept) is not sent.",
+     .place = {HelpSection::Output, HelpBlock::Main, 11}},
     {.name = "importexclattr",
      .kind = ValueKind::Optional,
      .term = "-importexclattr list",
@@ -988,6 +996,7 @@ inline constexpr std::string_view eignore = Declared("eignore");
 inline constexpr std::string_view ef = Declared("ef");
 inline constexpr std::string_view log = Declared("log");
 inline constexpr std::string_view append = Declared("append");
+inline constexpr std::string_view undo = Declared("undo");
 inline constexpr std::string_view importexclattr = Declared("importexclattr");
 inline constexpr std::string_view replacedn = Declared("replacedn");
 inline constexpr std::string_view replacedndelim = Declared("replacedndelim");

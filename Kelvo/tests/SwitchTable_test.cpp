@@ -34,7 +34,7 @@ constexpr std::string_view kDeclarationOrder =
     "progress :sdnoowner :sdnogroup :sdnodacl :sdnosacl :onlydacl :onlysacl :sdna "
     ":sdkeepgeneric :pxsdenc h hh hd url p b t rename move rbmove :update port safety upto "
     "delim mvdelim undel xdom u up rb rnpb csvdelim csvmvdelim counterstart bmod autobase e "
-    "eignore ef log :append importexclattr replacedn replacedndelim sc dotcount csvmodnull "
+    "eignore ef log :append $undo importexclattr replacedn replacedndelim sc dotcount csvmodnull "
     "dynamic tmpobj hackon :sdsimple :sdverbatim :sdwhatif $sd $sdni dsd stdinadd stdinrm "
     "stdinreplace stdinsort stdinsortreverse csvfile :showdel :showdel+ :showrecycled "
     ":getsecin $chgpwd $changepwd $setpwd csvq :encpwd";

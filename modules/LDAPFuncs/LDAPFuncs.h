@@ -5,6 +5,7 @@
 #include "Connection.h"
 #include "DNUtils.h"
 #include "DescriptorReads.h"
+#include "EntryRead.h"
 #include "ErrorReport.h"
 #include "LdapPtr.h"
 #include "Lookups.h"

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# What -undo costs: COUNT (default 5000) objects in a lab Active Directory each
+# get one replace over one LDAPS session with a simple bind, driven by a
+# piped DN list, once without and once with -undo (one base read before each
+# write and a record in the undo file after it).  Both run three times,
+# alternating, and the better run of each counts.
+#
+#   bench/undo_cost.sh [BINARY] [COUNT]
+#
+# Checks that every run reported every object and that each undo file holds
+# COUNT records, and reports the ratio of wall times (target <= 1.6).  Starts
+# its own lab on 127.0.84.41 and stops it again.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(realpath "${1:-$here/../build/kelvo}")
+count=${2:-5000}
+# shellcheck source=lab_bench.sh
+source "$here/lab_bench.sh"
+start_bench_lab 127.0.84.41
+ou="OU=bench,$LAB_BASE"
+
+python3 - "$count" "$ou" "$work" <<'PY'
+import sys
+n, ou, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+with open(f"{work}/add.ldif", "w") as f:
+    f.write(f"dn: {ou}\nobjectClass: organizationalUnit\n\n")
+    for i in range(n):
+        f.write(f"dn: CN=b{i:05d},{ou}\nobjectClass: contact\ndescription: start\n\n")
+with open(f"{work}/dns.txt", "w") as f:
+    for i in range(n):
+        f.write(f"CN=b{i:05d},{ou}\n")
+PY
+echo "creating $count objects..."
+ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
+
+kelvo_run() { # name [extra switches...]
+    local name=$1
+    shift
+    measure sh -c "'$bin' -unsafe -h '$LAB_HOST' -ssl -simple -u '$LAB_ADMIN_UPN' \
+        -up '$LAB_PASSWORD' description::'kelvo $name' $* < '$work/dns.txt' \
+        > '$work/out-$name.txt'"
+}
+
+check_run() { # name [undo file]
+    local shown
+    shown=$(grep -c '   DN: ' "$work/out-$1.txt" || true)
+    if [ "$shown" -ne "$count" ] || ! grep -q 'completed successfully' "$work/out-$1.txt"; then
+        echo "run $1 reported $shown of $count objects" >&2
+        exit 1
+    fi
+    if [ -n "${2:-}" ]; then
+        local records
+        records=$(grep -c '^dn: ' "$2" || true)
+        if [ "$records" -ne "$count" ]; then
+            echo "undo file of run $1 holds $records of $count records" >&2
+            exit 1
+        fi
+    fi
+}
+
+best_p=""; best_u=""
+for run in 1 2 3; do
+    p=$(kelvo_run "plain$run")
+    check_run "plain$run"
+    u=$(kelvo_run "undo$run" -undo "$work/undo$run.ldif")
+    check_run "undo$run" "$work/undo$run.ldif"
+    echo "run $run: without -undo wall/user/sys $p   with -undo $u"
+    best_p=$(faster "$best_p" "$p")
+    best_u=$(faster "$best_u" "$u")
+done
+size=$(stat -c %s "$work/undo1.ldif")
+read -r pw pu ps <<<"$best_p"
+read -r uw uu us <<<"$best_u"
+awk -v n="$count" -v pw="$pw" -v pu="$pu" -v ps="$ps" -v uw="$uw" -v uu="$uu" -v us="$us" \
+    -v size="$size" 'BEGIN {
+    printf "objects:                 %d (every run reported all; every undo file %d records)\n", n, n
+    printf "without -undo wall:      %.2f s (client CPU %.2f s)\n", pw, pu + ps
+    printf "with -undo wall:         %.2f s (client CPU %.2f s)\n", uw, uu + us
+    printf "wall-time ratio:         %.3f (target <= 1.6)\n", uw / pw
+    printf "undo file:               %d bytes\n", size
+}'
