@@ -1047,7 +1047,6 @@ Step Run::Loop() {
     PrinterOptions po;
     po.quiet = Quiet();
     po.quietButList = Globals().quietButList;
-    po.extErr = Globals().extErr;
     po.progress = s.progress && input_.targets.size() >= 2;
     po.progressChar = s.progressChar;
     po.count = input_.targets.size();

@@ -172,7 +172,7 @@ Step Hackon(LDAP* session, const std::string& serverName) {
     (void)GetExtendedError(session, ext);
     std::string text = "Unable to enable hackmode\n";
     text += LDAPErrorLine(static_cast<int>(code), "", serverName);
-    if (Globals().extErr && !ext.empty()) text += "   Extended Error: " + ext + "\n";
+    text += DiagnosticLines(ext);
     LogLine("ERROR: " + ext);
     text += "\n\nERROR: Too many errors encountered, terminating...\n";
     return Fail(static_cast<int>(code), std::move(text));

@@ -65,15 +65,16 @@ void ResultPrinter::Failed(const Target& target, const Result& result, const std
                            bool showLdapError) const {
     std::string text = message;
     if (showLdapError) text += LDAPErrorLine(static_cast<int>(result.code), "", o_.serverName);
-    std::string ext;
-    if (o_.extErr && !result.extError.empty()) ext = "   Extended Error: " + result.extError + "\n";
+    // The server's diagnostic text, with what its code or cause means, goes
+    // right under the error line, on the same stream.
+    text += DiagnosticLines(result.extError);
     if (!o_.quiet) {
-        diag::Out(text + (showLdapError ? "\n" : "") + ext);
+        diag::Out(text + (showLdapError ? "\n" : ""));
     } else {
         // A quiet run still says what failed, on standard error; the DN line
         // of -q2 ends here so the next object starts on a line of its own.
         if (o_.quietButList) diag::Out("\n");
-        diag::Err(DNLine(target.dn) + text + ext);
+        diag::Err(DNLine(target.dn) + text);
     }
     std::string logged = showLdapError ? result.extError : message;
     while (!logged.empty() && logged.back() == '\n')

@@ -1,6 +1,7 @@
 // The one place that shows what happened to each object: the DN line, the
-// lines that go with its request, the error line and extended error, and
-// the log lines, all from the request and its result record.
+// lines that go with its request, the error line with the server's
+// diagnostic text and what it means, and the log lines, all from the request
+// and its result record.
 #pragma once
 
 #include "Request.h"
@@ -13,7 +14,6 @@
 struct PrinterOptions {
     bool quiet = false;        // -q, -q2: nothing but errors (to standard error)
     bool quietButList = false; // -q2: the DN lines as well
-    bool extErr = false;       // -exterr
     bool progress = false;     // -progress: percentage in the terminal title
     char progressChar = '#';
     std::size_t count = 0;  // targets of the run

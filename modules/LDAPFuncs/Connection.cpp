@@ -4,6 +4,7 @@
 #include "Credentials.h"
 #include "Diag.h"
 #include "ErrorReport.h"
+#include "LibraryLog.h"
 #include "ServerLocator.h"
 #include "pellixstrings.h"
 
@@ -215,6 +216,22 @@ std::string PreparePassword(const std::string& password) {
     return decoded;
 }
 
+// libldap's message when its TLS layer gives no reason.
+constexpr std::string_view kNoTlsReason = "(unknown error code)";
+
+// The diagnostic text to show for a failed StartTLS or bind: the session's
+// own, unless there is none (or only libldap's "unknown error") and its TLS
+// log says more.
+std::string FailureDiagnostic(LDAP* ld, const TlsLogCapture& log) {
+    std::string text;
+    (void)GetExtendedError(ld, text);
+    if ((text.empty() || text == kNoTlsReason) && !log.Lines().empty()) {
+        std::string line = TlsFailureLine(log.Lines());
+        if (!line.empty()) text = std::move(line);
+    }
+    return text;
+}
+
 } // namespace
 
 HostAndPort ResolveHostAndPort(std::string_view server, int portParam, bool ssl) {
@@ -315,14 +332,20 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     session.connectWatch_ = std::make_unique<ConnectWatch>();
     session.connectWatch_->cb = {OnConnect, OnDisconnect, session.connectWatch_.get()};
     (void)ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &session.connectWatch_->cb);
-    if (!SetSessionOptions(ld, p, target.host)) return {};
+    // Why a TLS context or handshake failed may only be in libldap's log.
+    const TlsLogCapture tlsLog;
+    if (!SetSessionOptions(ld, p, target.host)) {
+        const std::string line = TlsFailureLine(tlsLog.Lines());
+        diag::Out(DiagnosticLines(line, false, tlsLog.Lines()));
+        return {};
+    }
 
     if (p.startTls) {
         if (diag::Debug()) diag::Err("DEBUG: Start TLS...\n");
         const int rc = ldap_start_tls_s(ld, nullptr, nullptr);
         if (rc != LDAP_SUCCESS) {
-            DisplayLDAPError(rc, p.extendedErrorInfo ? ld : nullptr, "ldap_start_tls_s",
-                             target.host);
+            DisplayLDAPError(rc, ld, "ldap_start_tls_s", target.host, p.extendedErrorInfo,
+                             FailureDiagnostic(ld, tlsLog), tlsLog.Lines());
             return {};
         }
     }
@@ -344,7 +367,8 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     request.password.assign(request.password.size(), '\0');
     session.kerberos_ = std::move(outcome.kerberos);
     if (rc != LDAP_SUCCESS) {
-        DisplayLDAPError(rc, p.extendedErrorInfo ? ld : nullptr, "ldap_bind_s", target.host);
+        DisplayLDAPError(rc, ld, "ldap_bind_s", target.host, p.extendedErrorInfo,
+                         FailureDiagnostic(ld, tlsLog), tlsLog.Lines());
         LdapSession refused;
         refused.bindResult_ = rc > 0 ? rc : 0;
         return refused;

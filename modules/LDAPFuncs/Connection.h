@@ -30,7 +30,7 @@ struct OpenLdapParams {
     bool simple = false;             // simple bind
     bool digest = false;             // Digest (SASL DIGEST-MD5)
     bool kerberosEncryption = false; // sign and seal (SASL security layer)
-    bool extendedErrorInfo = false;  // show the server's diagnostic text on failures
+    bool extendedErrorInfo = false;  // also say when a failure has no diagnostic text
     bool ssl = false;                // LDAP over TLS (ldaps)
     bool delegation = false;         // allow the server to act with the caller's credentials
     bool requireWriteable = true;    // locator hint; a writeable server is all we ever use
@@ -95,7 +95,8 @@ class LdapSession {
 };
 
 // Connects, sets the options, optionally starts TLS and binds.  A failure is
-// reported through DisplayLDAPError and gives an empty session.
+// reported through DisplayLDAPError, with the diagnostic text and its meaning
+// or cause, and gives an empty session.
 [[nodiscard]] LdapSession OpenLdap(const OpenLdapParams& params);
 
 // The libldap call that sets a session option (ldap_set_option).

@@ -1,6 +1,8 @@
 #include "ErrorReport.h"
 
+#include "ADErrorText.h"
 #include "Diag.h"
+#include "FailureCause.h"
 #include "LdapPtr.h"
 
 #include <cstdio>
@@ -12,6 +14,7 @@ namespace {
 constexpr int kFirstClientCode = LDAP_SERVER_DOWN;
 constexpr int kLastClientCode = LDAP_REFERRAL_LIMIT_EXCEEDED;
 constexpr int kWinClientBase = 0x50;
+constexpr std::string_view kIndent = "   ";
 
 // Either form of a code -> the libldap code whose text describes it.
 int ToLibLdapCode(int code) {
@@ -53,17 +56,41 @@ std::string LDAPErrorLine(int code, std::string_view what, std::string_view wher
     return line;
 }
 
-void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where) {
-    KELVO_TRACE_SCOPE();
-    diag::Out(LDAPErrorLine(code, what, where));
-    if (session == nullptr) return;
+std::string DiagnosticLines(std::string_view diagnostic, bool noteMissing,
+                            std::span<const std::string> libraryLines) {
+    // Server text is shown as one line: line breaks (Active Directory's
+    // attribute errors have them) and other control characters become spaces.
+    std::string shown;
+    shown.reserve(diagnostic.size());
+    for (const char c : diagnostic) {
+        const auto u = static_cast<unsigned char>(c);
+        shown += u < 0x20 || u == 0x7f ? ' ' : c;
+    }
+    while (!shown.empty() && shown.back() == ' ')
+        shown.pop_back();
+    if (shown.empty())
+        return noteMissing ? std::string(kIndent) + "Extended Error: No extended error info "
+                                                    "available.\n"
+                           : std::string();
+    std::string lines = std::string(kIndent) + "Extended Error: " + shown + "\n";
+    if (const auto meaning = ADErrorMeaning(diagnostic); !meaning.empty())
+        lines += std::string(kIndent) + "Meaning: " + std::string(meaning) + "\n";
+    if (const auto cause = FailureCause(diagnostic, libraryLines); !cause.empty())
+        lines += std::string(kIndent) + "Cause: " + std::string(cause) + "\n";
+    return lines;
+}
 
-    std::string extended;
-    (void)GetExtendedError(session, extended);
-    if (extended.empty())
-        diag::Out("\nExtended Error: No extended error info available.\n\n");
-    else
-        diag::Out("\nExtended Error: " + extended + "\n\n");
+void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where,
+                      bool noteMissing, std::string_view diagnostic,
+                      std::span<const std::string> libraryLines) {
+    KELVO_TRACE_SCOPE();
+    std::string text = LDAPErrorLine(code, what, where);
+    if (session != nullptr) {
+        std::string extended(diagnostic);
+        if (extended.empty()) (void)GetExtendedError(session, extended);
+        text += DiagnosticLines(extended, noteMissing, libraryLines);
+    }
+    diag::Out(text);
 }
 
 int GetExtendedError(LDAP* session, std::string& text) {

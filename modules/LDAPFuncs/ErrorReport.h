@@ -1,5 +1,7 @@
-// How LDAP failures are shown: one fixed line per failure, optionally followed
-// by the server's diagnostic text.
+// How LDAP failures are shown: one fixed line per failure, followed by the
+// server's diagnostic text when there is one, the plain-language meaning of an
+// Active Directory code in it, and the cause of a Kerberos, SASL or TLS
+// failure.
 //
 // Codes: libldap reports client-side failures as negative numbers.  Kelvo shows
 // and returns them with the values Windows clients use (0x50 - code, so server
@@ -10,6 +12,7 @@
 #include <ldap.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,10 +29,25 @@ std::string GetLDAPErrorString(int code);
 // The line "<what>: [<where>] Error 0x<hex> (<decimal>) - <text>\n".
 std::string LDAPErrorLine(int code, std::string_view what, std::string_view where);
 
+// The lines that explain a failure under its error line, each starting with
+// three spaces:
+//   "Extended Error: <diagnostic>"  the diagnostic text, control characters
+//                                   shown as spaces;
+//   "Meaning: <sentence>"           when it carries an Active Directory code
+//                                   Kelvo knows (ADErrorText.h);
+//   "Cause: <sentence>"             when it, or one of `libraryLines`, names a
+//                                   Kerberos, SASL or TLS cause (FailureCause.h).
+// Without a diagnostic text there are no lines, or with `noteMissing` the
+// line "Extended Error: No extended error info available.".
+std::string DiagnosticLines(std::string_view diagnostic, bool noteMissing = false,
+                            std::span<const std::string> libraryLines = {});
+
 // Writes "<what>: [<where>] Error 0x<hex> (<decimal>) - <text>\n" to standard
-// output.  With a session, also the server's diagnostic text (or a note that
-// there is none) between blank lines.
-void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where);
+// output.  With a session, the DiagnosticLines of its diagnostic text follow;
+// `diagnostic` stands in for that text when it is not empty.
+void DisplayLDAPError(int code, LDAP* session, std::string_view what, std::string_view where,
+                      bool noteMissing = false, std::string_view diagnostic = {},
+                      std::span<const std::string> libraryLines = {});
 
 // The server's diagnostic text for the session's last operation; empty when
 // there is none.  Returns 0, or the failing ldap_get_option status.

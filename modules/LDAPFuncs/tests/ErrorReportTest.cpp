@@ -1,9 +1,14 @@
 #include "ErrorReport.h"
 
+#include "ADErrorText.h"
 #include "CaptureOutput.h"
+#include "FailureCause.h"
 #include "LdapPtr.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -64,10 +69,13 @@ TEST(ErrorReport, ExtendedErrorFromTheSession) {
     ASSERT_EQ(ldap_initialize(&raw, "ldap://127.0.0.1:1"), LDAP_SUCCESS);
     LdapHandle ld(raw);
     {
+        // No diagnostic text: only -exterr says so.
         CaptureOutput cap;
         DisplayLDAPError(LDAP_INSUFFICIENT_ACCESS, ld.get(), "", "dc1");
+        DisplayLDAPError(LDAP_INSUFFICIENT_ACCESS, ld.get(), "", "dc1", true);
         EXPECT_EQ(cap.out, ": [dc1] Error 0x32 (50) - Insufficient access\n"
-                           "\nExtended Error: No extended error info available.\n\n");
+                           ": [dc1] Error 0x32 (50) - Insufficient access\n"
+                           "   Extended Error: No extended error info available.\n");
         std::string text = "stale";
         EXPECT_EQ(GetExtendedError(ld.get(), text), 0);
         EXPECT_EQ(text, "");
@@ -78,15 +86,72 @@ TEST(ErrorReport, ExtendedErrorFromTheSession) {
         CaptureOutput cap;
         DisplayLDAPError(LDAP_INSUFFICIENT_ACCESS, ld.get(), "", "dc1");
         EXPECT_EQ(cap.out, ": [dc1] Error 0x32 (50) - Insufficient access\n"
-                           "\nExtended Error: " +
-                               std::string(diagText) + "\n\n");
+                           "   Extended Error: " +
+                               std::string(diagText) +
+                               "\n   Meaning: " + std::string(ADErrorMeaning(diagText)) + "\n");
+        EXPECT_EQ(cap.err, "");
         std::string text;
         EXPECT_EQ(GetExtendedError(ld.get(), text), 0);
         EXPECT_EQ(text, diagText);
     }
+    {
+        // A text the caller found stands in for the session's.
+        CaptureOutput cap;
+        DisplayLDAPError(LDAP_SERVER_DOWN, ld.get(), "ldap_bind_s", "dc1", false,
+                         "TLS: peer cert untrusted or revoked (0x42)");
+        EXPECT_EQ(cap.out,
+                  "ldap_bind_s: [dc1] Error 0x51 (81) - Can't contact LDAP server\n"
+                  "   Extended Error: TLS: peer cert untrusted or revoked (0x42)\n"
+                  "   Cause: " +
+                      std::string(FailureCause("TLS: peer cert untrusted or revoked (0x42)")) +
+                      "\n");
+    }
     std::string text = "x";
     EXPECT_NE(GetExtendedError(nullptr, text), 0);
     EXPECT_EQ(text, "");
+}
+
+TEST(ErrorReport, DiagnosticLines) {
+    const std::string bind =
+        "80090308: LdapErr: DSID-0C0903A9, comment: AcceptSecurityContext error, data 533, v1db1";
+    const std::string skew = "SASL(-1): generic failure: GSSAPI Error: Unspecified GSS failure.  "
+                             "Minor code may provide more information (Clock skew too great)";
+    const struct {
+        std::string diagnostic;
+        bool noteMissing;
+        std::vector<std::string> libraryLines;
+        std::string expected;
+    } cases[] = {
+        {"", false, {}, ""},
+        {"", true, {}, "   Extended Error: No extended error info available.\n"},
+        // Line ends and other control characters never break the block apart.
+        {"0000202B: RefErr: DSID-031007EF, data 0, 1 access points\n\tref 1: 'x'\n\x1b[2J",
+         false,
+         {},
+         "   Extended Error: 0000202B: RefErr: DSID-031007EF, data 0, 1 access points  ref 1: "
+         "'x'  [2J\n   Meaning: " +
+             std::string(FindADErrorCode(0x202B)->meaning) + "\n"},
+        {"\n\r", true, {}, "   Extended Error: No extended error info available.\n"},
+        {bind,
+         false,
+         {},
+         "   Extended Error: " + bind +
+             "\n   Meaning: " + std::string(FindADErrorCode(0x533)->meaning) + "\n"},
+        {skew,
+         false,
+         {},
+         "   Extended Error: " + skew + "\n   Cause: " + std::string(FailureCause(skew)) + "\n"},
+        // No rule for the text itself, but the TLS log names the cause.
+        {"(unknown error code)",
+         false,
+         {"TLS: hostname (10.0.0.1) does not match common name in certificate (dc1)."},
+         "   Extended Error: (unknown error code)\n   Cause: " +
+             std::string(FailureCause("hostname does not match")) + "\n"},
+        {"Server is unwilling", false, {}, "   Extended Error: Server is unwilling\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DiagnosticLines(c.diagnostic, c.noteMissing, c.libraryLines), c.expected)
+            << c.diagnostic;
 }
 
 TEST(ErrorReport, SearchFailureGoesToStandardError) {
