@@ -34,6 +34,9 @@ inline constexpr int kBadInputDN = 0x22;
 // directory holds, such as an undelete whose last known parent is gone (LDAP
 // "no such object").
 inline constexpr int kSkippedObject = 0x20;
+// The connection to the server was lost during the run (LDAP "server down",
+// in its traditional client-side number): the run stops, also with -cont.
+inline constexpr int kServerDown = 0x51;
 
 struct Named {
     int code;
@@ -56,6 +59,7 @@ inline constexpr Named kTable[] = {
     {kExpandBadModifier, "kExpandBadModifier", "an unknown expansion modifier"},
     {kBadInputDN, "kBadInputDN", "an input line that is not a DN"},
     {kSkippedObject, "kSkippedObject", "an object skipped, its request could not be built"},
+    {kServerDown, "kServerDown", "the connection to the server was lost during the run"},
 };
 
 } // namespace exitcode

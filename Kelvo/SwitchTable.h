@@ -202,6 +202,14 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .place = {HelpSection::Update, HelpBlock::Main, 9},
      .basic = {HelpSection::Update, HelpBlock::Main, 4},
      .sets = {&RunSettings::cont}},
+    {.name = "rejects",
+     .kind = ValueKind::Required,
+     .term = "-rejects file",
+     .help = "Write every object that failed, was skipped or was not attempted (and input "
+             "lines refused as DNs) to file, created with mode 0600, in the form the input "
+             "gave it: DN lines, CSV header and rows, or LDIF dn: lines. Feed the file "
+             "back to finish the work.",
+     .place = {HelpSection::Update, HelpBlock::Main, 12}},
     {.name = "add",
      .kind = ValueKind::None,
      .term = "-add",
@@ -1009,6 +1017,7 @@ inline constexpr std::string_view stdinreplace = Declared("stdinreplace");
 inline constexpr std::string_view stdinsort = Declared("stdinsort");
 inline constexpr std::string_view stdinsortreverse = Declared("stdinsortreverse");
 inline constexpr std::string_view csvfile = Declared("csvfile");
+inline constexpr std::string_view rejects = Declared("rejects");
 inline constexpr std::string_view showdel = Declared("showdel");
 inline constexpr std::string_view showdel_plus = Declared("showdel+");
 inline constexpr std::string_view showrecycled = Declared("showrecycled");
