@@ -202,14 +202,6 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .place = {HelpSection::Update, HelpBlock::Main, 9},
      .basic = {HelpSection::Update, HelpBlock::Main, 4},
      .sets = {&RunSettings::cont}},
-    {.name = "rejects",
-     .kind = ValueKind::Required,
-     .term = "-rejects file",
-     .help = "Write every object that failed, was skipped or was not attempted (and input "
-             "lines refused as DNs) to file, created with mode 0600, in the form the input "
-             "gave it: DN lines, CSV header and rows, or LDIF dn: lines. Feed the file "
-             "back to finish the work.",
-     .place = {HelpSection::Update, HelpBlock::Main, 12}},
     {.name = "add",
      .kind = ValueKind::None,
      .term = "-add",
@@ -861,6 +853,14 @@ inline constexpr SwitchDef kSwitchTable[] = {
              "~/.config/kelvo/encpwd.key (created with mode 0600), so only you can use "
              "them.",
      .place = {HelpSection::Authentication, HelpBlock::Main, 4}},
+    {.name = "rejects",
+     .kind = ValueKind::Required,
+     .term = "-rejects file",
+     .help = "Write every object that failed, was skipped or was not attempted (and input "
+             "lines refused as DNs) to file, created with mode 0600, in the form the input "
+             "gave it: DN lines, CSV header and rows, or LDIF dn: lines. Feed the file "
+             "back to finish the work.",
+     .place = {HelpSection::Update, HelpBlock::Main, 12}},
 };
 
 // The name, checked at compile time against the table.
