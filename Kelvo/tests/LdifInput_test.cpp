@@ -188,28 +188,6 @@ TEST(LdifReader, LinesPastTheLimitsAreRefused) {
     EXPECT_TRUE(overlong[2].starts_with("R 5 has a dn: line longer than")) << overlong[2];
 }
 
-TEST(LdifReader, PushedBackFirstLineIsReadFirst) {
-    std::FILE* f = std::tmpfile();
-    const std::string text = "dn: cn=na\r\n me,dc=x\r\ncn: a\n\ndn: cn=b,dc=x\n";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
-    LineReader lines(f);
-    // The caller reads the first line to see the input is LDIF.
-    std::string first;
-    LineFlaw flaw = LineFlaw::None;
-    ASSERT_TRUE(lines.Next(first, flaw));
-    LdifReader reader(lines);
-    reader.PushBack(first, flaw, lines.LineNumber());
-    LdifItem item;
-    ASSERT_TRUE(reader.Next(item));
-    EXPECT_EQ(item.dn, "cn=name,dc=x");
-    ASSERT_TRUE(reader.Next(item));
-    EXPECT_EQ(item.dn, "cn=b,dc=x");
-    EXPECT_EQ(item.line, 5u);
-    EXPECT_FALSE(reader.Next(item));
-    std::fclose(f);
-}
-
 TEST(IsLdifStart, OnlyLinesNoDNCanStartWith) {
     for (const char* yes : {"version: 1", "dn: cn=a", "dn:: Y249", "DN:cn=a", "Version:1"})
         EXPECT_TRUE(IsLdifStart(yes)) << yes;

@@ -167,16 +167,6 @@ TEST(RejectsFile, IsPrivateAndNeverFollowsALink) {
     EXPECT_FALSE(folder.Open(dir.File("")));
 }
 
-TEST(RejectsFile, AnItemWithALineEndIsRefused) {
-    TempDir dir;
-    RejectsFile file;
-    ASSERT_TRUE(file.Open(dir.File("r.txt")));
-    EXPECT_FALSE(file.Add("cn=a,dc=x\ncn=b,dc=x"));
-    EXPECT_TRUE(file.Failed());
-    EXPECT_FALSE(file.Close());
-    EXPECT_EQ(ReadFile(dir.File("r.txt")), "");
-}
-
 TEST(RejectsFile, AWriteThatFailsIsReported) {
     TempDir dir;
     // A file size limit makes the write fail (EFBIG) instead of ending the
