@@ -98,6 +98,20 @@ class RejectsOnSlapd(labkit.LabTest):
         self.assertEqual(rc, 0x20, out)
         self.assertEqual(read_lines(rejects), [missing])
 
+    def test_piped_values_of_the_b_object_come_back_as_they_were_piped(self):
+        values = self.objects("val", 3)
+        holder = f"cn=holder,{self.ou}"
+        rejects = os.path.join(self.tmp, "values.txt")
+        piped = "\n".join(values) + "\n"
+        rc, out = self.lab.kelvo("-b", holder, "-stdinadd", "seeAlso", "-rejects", rejects,
+                                 stdin=piped)
+        self.assertEqual(rc, 0x20, out)
+        self.assertEqual(read_lines(rejects), values)
+        self.lab.add(holder, objectClass=["top", "organizationalRole"])
+        self.assertRun(self.lab.kelvo("-b", holder, "-stdinadd", "seeAlso",
+                                      stdin=read_text(rejects)))
+        self.assertEqual(sorted(self.lab.read(holder, "seeAlso")["seealso"]), sorted(values))
+
     def test_csv_rows_come_back_with_their_header(self):
         dns = self.objects("row", 6, skip={2})
         header = "DN,description"
