@@ -3,6 +3,7 @@
 #include "ConsoleOutput.h"
 #include "Diag.h"
 #include "LDAPFuncs.h"
+#include "LdifInput.h"
 #include "Platform.h"
 #include "Secrets.h"
 #include "SwitchTable.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 
 namespace {
@@ -290,17 +292,52 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
     std::uint64_t lineCount = 0;
     std::string line;
     const bool replaceDN = parser.IsSwitch(sw::replacedn);
+    // Its text goes to the rejects file, unless it cannot be read back as it
+    // was: its text is gone or holds a NUL byte, or at the head of a list of
+    // DN lines it would change how the list is read.
+    auto keepRefused = [&](std::uint64_t number, std::string_view text, bool copyable) {
+        if (!input.keepSources) return;
+        std::uint32_t index = kNoSource;
+        if (copyable && !(input.form == InputForm::DnLines && ChangesReadingAtHead(text)))
+            index = input.sources.Add(text);
+        input.refusedSources.push_back(index);
+        input.refusedLines.push_back(number);
+    };
     // A line that cannot be taken as it is: reported with its number, and a
     // failed object of the run.
-    auto refuse = [&](std::uint64_t number, const std::string& why) {
+    auto refuse = [&](std::uint64_t number, const std::string& why, std::string_view text = {},
+                      bool copyable = false) {
         diag::Out("ERROR: Input line " + std::to_string(number) + " " + why + ", skipped.\n");
         ++input.rejected;
+        keepRefused(number, text, copyable);
     };
+    // LDIF input, once its first line with content showed it.
+    std::optional<LdifReader> ldif;
+    std::string raw; // the item's text as it came in, for the rejects file
     for (;;) {
         LineFlaw flaw = LineFlaw::None;
         bool fromPending = false;
+        bool fromLdif = false;
         std::uint64_t lineNo = 0;
-        if (!input.pendingFirstLine.empty()) {
+        raw.clear();
+        if (ldif) {
+            LdifItem item;
+            if (!ldif->Next(item)) break;
+            lineNo = item.line;
+            fromLdif = true;
+            if (item.kind == LdifItem::Kind::SearchResult) {
+                diag::Out("WARNING: Input line " + std::to_string(lineNo) +
+                          ": the search that wrote this LDIF ended with result: " + item.why +
+                          " - the input may not list every object.\n");
+                continue;
+            }
+            if (item.kind == LdifItem::Kind::Refused) {
+                refuse(lineNo, item.why, item.text, !item.text.empty());
+                continue;
+            }
+            line = std::move(item.dn);
+            if (input.keepSources) raw = LdifDnLine(line);
+        } else if (!input.pendingFirstLine.empty()) {
             line = input.pendingFirstLine;
             flaw = input.pendingFlaw;
             lineNo = input.pendingLine;
@@ -313,48 +350,65 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
         }
         if (lineCount > 0 && lineCount % dotInterval == 0) diag::Out(".");
         ++lineCount;
-        if (firstLine && !fromPending) {
-            // UTF-16 text: with its byte-order mark, or without one, where
-            // the first characters are ASCII with a NUL byte beside each.
-            const auto byte = [&](std::size_t i) {
-                return i < line.size() ? static_cast<unsigned char>(line[i]) : 0x100u;
-            };
-            const bool bom16 = byte(0) == 0xFF || byte(1) == 0xFF;
-            const bool bare16 =
-                flaw == LineFlaw::Nul && line.size() >= 2 && (byte(0) == 0 || byte(1) == 0);
-            if (bom16 || bare16) {
-                return Fail(exitcode::kFatal,
-                            "\nERROR:\nERROR: UNICODE input not supported\n" +
-                                (diag::Debug() ? "DEBUG: [" + line + "]" : std::string()) +
-                                "ERROR:\n");
+        if (!fromLdif) {
+            if (firstLine && !fromPending) {
+                // UTF-16 text: with its byte-order mark, or without one, where
+                // the first characters are ASCII with a NUL byte beside each.
+                const auto byte = [&](std::size_t i) {
+                    return i < line.size() ? static_cast<unsigned char>(line[i]) : 0x100u;
+                };
+                const bool bom16 = byte(0) == 0xFF || byte(1) == 0xFF;
+                const bool bare16 =
+                    flaw == LineFlaw::Nul && line.size() >= 2 && (byte(0) == 0 || byte(1) == 0);
+                if (bom16 || bare16) {
+                    return Fail(exitcode::kFatal,
+                                "\nERROR:\nERROR: UNICODE input not supported\n" +
+                                    (diag::Debug() ? "DEBUG: [" + line + "]" : std::string()) +
+                                    "ERROR:\n");
+                }
+                // A UTF-8 byte-order mark is not part of the first line.
+                if (line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
             }
-            // A UTF-8 byte-order mark is not part of the first line.
-            if (line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-        }
-        firstLine = false;
-        if (flaw == LineFlaw::Overlong) {
-            refuse(lineNo, "is longer than " + std::to_string(kLineBufferSize) + " bytes");
-            continue;
-        }
-        if (flaw == LineFlaw::Nul) {
-            refuse(lineNo, "holds a NUL byte");
-            continue;
-        }
-        if (diag::Debug())
-            diag::Out("DEBUG:   READ: [" + std::to_string(line.size()) + "] " +
-                      ShownInputLine(line, input.csv) + (line.ends_with('\n') ? "" : "\n"));
-        if (line.empty() || line[0] == '\n' || line[0] == ' ' || line[0] == '#') continue;
-        TrimInPlace(line);
-        if (line.empty() || SkipNoise(line)) continue;
+            firstLine = false;
+            if (flaw == LineFlaw::Overlong) {
+                refuse(lineNo, "is longer than " + std::to_string(kLineBufferSize) + " bytes");
+                continue;
+            }
+            if (flaw == LineFlaw::Nul) {
+                refuse(lineNo, "holds a NUL byte");
+                continue;
+            }
+            if (diag::Debug())
+                diag::Out("DEBUG:   READ: [" + std::to_string(line.size()) + "] " +
+                          ShownInputLine(line, input.csv) + (line.ends_with('\n') ? "" : "\n"));
+            if (line.empty() || line[0] == '\n' || line[0] == ' ' || line[0] == '#') continue;
+            // LDIF folds lines: the first line's trailing spaces may be part of
+            // the DN.
+            std::string untrimmed;
+            if (headOfInput && !settings.csv && !settings.adcsv) untrimmed = line;
+            TrimInPlace(line);
+            if (line.empty() || SkipNoise(line)) continue;
+            if (input.keepSources) raw = line;
 
-        // The ADCSV marker counts only as the first line with content, and
-        // only at its start: no object name can forge it.
-        const bool head = headOfInput;
-        headOfInput = false;
-        if (head && line.starts_with(kAdcsvMarker)) {
-            ReadAdcsvMarker(line, settings, input);
-            headOfInput = true; // the CSV header follows
-            continue;
+            // The ADCSV marker counts only as the first line with content, and
+            // only at its start: no object name can forge it.
+            const bool head = headOfInput;
+            headOfInput = false;
+            if (head && line.starts_with(kAdcsvMarker)) {
+                ReadAdcsvMarker(line, settings, input);
+                if (input.keepSources) input.headerText = AdcsvMarkerWithoutPassword(line) + "\n";
+                headOfInput = true; // the CSV header follows
+                continue;
+            }
+            // LDIF: a first line that no DN can start with.
+            if (head && !settings.csv && !settings.adcsv && IsLdifStart(line)) {
+                diag::DebugOut("DEBUG: LDIF input\n");
+                input.form = InputForm::Ldif;
+                ldif.emplace(*reader);
+                untrimmed.erase(0, untrimmed.find_first_not_of(" \t\f\v"));
+                ldif->PushBack(std::move(untrimmed), flaw, lineNo);
+                continue;
+            }
         }
         if (input.addQuote && !fromPending) line = settings.csvQuote + line + settings.csvQuote;
         const bool csvMode = settings.csv || settings.adcsv;
@@ -389,6 +443,11 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
                     return unpack("a quote is not closed");
                 if (std::string why = HeaderProblem(header); !why.empty()) return unpack(why);
                 input.csv.CreateCSVHeaderMap(header);
+                // The header of DSQ input is Kelvo's own: its rows are DN lines.
+                if (input.keepSources && !input.dsq) {
+                    input.form = InputForm::Csv;
+                    input.headerText += raw + "\n";
+                }
                 continue;
             }
             if (!ParseCSVLine(dn, input.csv.settings, row)) return unpack("a quote is not closed");
@@ -417,6 +476,7 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
                 diag::Out("ERROR: BAD DN Format (" + dn + ") on input line " +
                           std::to_string(lineNo) + "\n");
                 ++input.rejected;
+                keepRefused(lineNo, raw, true);
                 continue;
             }
         }
@@ -432,7 +492,9 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
         // The DN may sit in a buffer sized for the whole line; every target
         // keeps its DN for the run.
         dn.shrink_to_fit();
-        collected.push_back(Target{std::move(dn), static_cast<std::uint32_t>(lineNo), stored});
+        Target target{std::move(dn), static_cast<std::uint32_t>(lineNo), stored};
+        if (input.keepSources) target.source = input.sources.Add(raw);
+        collected.push_back(std::move(target));
     }
     if (lineCount >= dotInterval) diag::Out("\n");
     input.stdinConsumed = reader == &stdinReader;
@@ -444,6 +506,7 @@ Step CollectTargets(SwitchParser& parser, RunSettings& settings, LineReader& std
         if (settings.redirect == RedirectKind::Replace) parser.AddArg(attr + ":-");
         const std::string op = settings.redirect == RedirectKind::Remove ? ":-:" : ":+:";
         for (const auto& d : collected) {
+            if (input.keepSources) input.redirectSources.push_back(d.source);
             std::string arg = attr + op + d.dn;
             diag::DebugOut("DEBUG:    STDIN Redirect Opt = " + arg + "\n");
             parser.AddArg(arg);

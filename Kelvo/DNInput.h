@@ -6,6 +6,7 @@
 #include "CsvRecords.h"
 #include "Failure.h"
 #include "LineReader.h"
+#include "Rejects.h"
 #include "RunState.h"
 #include "SwitchParser.h"
 #include "Target.h"
@@ -37,6 +38,21 @@ struct TargetInput {
     std::string pendingFirstLine;
     LineFlaw pendingFlaw = LineFlaw::None;
     std::uint64_t pendingLine = 0; // its input line; 0 for one Kelvo makes
+
+    // For the rejects file (-rejects): keep the text every input item came in
+    // as, and what it takes to write them back in the same form.
+    bool keepSources = false;
+    InputForm form = InputForm::DnLines;
+    SourceTexts sources;
+    // CSV: the lines before the rows (the ADCSV marker without its password,
+    // the header), as read.
+    std::string headerText;
+    // Input lines refused as DNs, in input order: the index of their text, or
+    // kNoSource when it cannot be written back (see refusedLines).
+    std::vector<std::uint32_t> refusedSources;
+    std::vector<std::uint64_t> refusedLines; // their input line numbers
+    // -stdinadd, -stdinrm, -stdinreplace: the texts of the piped values.
+    std::vector<std::uint32_t> redirectSources;
 };
 
 // The hint line: "~~~X~~~"-separated connection values on the first line of

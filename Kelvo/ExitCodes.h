@@ -40,6 +40,9 @@ inline constexpr int kUndoRefused = 0x35;
 // -undo: a change was made, but its undo record could not be completed (LDAP
 // "other").
 inline constexpr int kUndoIncomplete = 0x50;
+// The connection to the server was lost during the run (LDAP "server down",
+// in its traditional client-side number): the run stops, also with -cont.
+inline constexpr int kServerDown = 0x51;
 
 struct Named {
     int code;
@@ -64,6 +67,7 @@ inline constexpr Named kTable[] = {
     {kSkippedObject, "kSkippedObject", "an object skipped, its request could not be built"},
     {kUndoRefused, "kUndoRefused", "-undo: a change whose undo cannot be recorded, not sent"},
     {kUndoIncomplete, "kUndoIncomplete", "-undo: a change made whose undo record is incomplete"},
+    {kServerDown, "kServerDown", "the connection to the server was lost during the run"},
 };
 
 } // namespace exitcode

@@ -202,6 +202,10 @@ constexpr std::string_view kFurtherNotes[] = {
     "quorv-h=dc1 kelvo -e ...",
     "Piped input: empty lines and lines starting with a space or # are skipped, so are "
     "Quorv's diagnostic lines. UTF-16 input is refused; pipe UTF-8.",
+    "Piped LDIF (a first line starting with version:, dn: or dn::) gives the DN of each "
+    "entry, base64 dn:: lines decoded; the rest is skipped.",
+    "A lost server stops the run, also with -cont, with exit status 0x51 (81); -rejects "
+    "keeps the objects it did not reach.",
     "A first piped line starting with ~ may hold connection values separated by "
     "~~~X~~~, in the order host, port, user, password, simple, hh, url, ssl "
     "(~~~X~~~dc1~~~X~~~636 sets host and port). It overrides the command line.",

@@ -11,6 +11,7 @@
 #include "LDAPFuncs.h"
 #include "ObjectActions.h"
 #include "Platform.h"
+#include "Rejects.h"
 #include "RequestBuilder.h"
 #include "ResultPrinter.h"
 #include "RunState.h"
@@ -138,6 +139,13 @@ class Run {
     Step CloseLog();                    // fails when a log line could not be written
     Step CloseUndo();                   // the final undo file; fails when it cannot be written
 
+    // The rejects file and the record of how far the run got.
+    Step OpenRejects();
+    Step RecordOutcome(std::size_t index, bool failed);
+    void WriteReject(const Target& target);
+    Step FinishTargets();
+    Failure RejectsFailure();
+
     bool Quiet() const { return Globals().quiet; }
     // The run settings, read-only once the settings phase is over.
     const RunSettings& Settings() const { return *settings_; }
@@ -170,6 +178,17 @@ class Run {
     DomainPartitionMap partitions_;
     std::uint32_t succeeded_ = 0;
     std::uint32_t failed_ = 0;
+    RejectsFile rejects_;
+    bool rejectsWanted_ = false;
+    bool targetsReady_ = false;       // the targets are read and may be written back
+    bool targetsFinished_ = false;    // FinishTargets ran
+    std::size_t nextUnattempted_ = 0; // the first target the run has not finished
+    bool serverLost_ = false;
+    bool rejectRedirect_ = false; // the piped lines are values of the -b object
+    bool autobaseRun_ = false;
+    std::string singleText_;       // the -b object as given, or the resolved special base
+    std::uint64_t notWritten_ = 0; // objects the rejects file cannot name
+    bool rejectsFailureShown_ = false;
     std::string usageFile_;
     bool usageToFile_ = false;
     std::unique_ptr<UndoFile> undoFile_; // -undo
@@ -177,8 +196,12 @@ class Run {
 };
 
 int Run::Finish(const Failure& failure) {
-    diag::Out(failure.text);
     int code = failure.exitCode;
+    if (Step r = FinishTargets()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
+    diag::Out(failure.text);
     if (Step r = CloseUndo()) {
         diag::Out(r->text);
         if (code == exitcode::kSuccess) code = r->exitCode;
@@ -563,6 +586,10 @@ Step Run::Conversions() {
         s_.delegation = true;
     }
     s_.csvFile = val(sw::csvfile);
+    s_.rejectsFile = val(sw::rejects);
+    if (has(sw::rejects) && s_.rejectsFile.empty())
+        return UsageFailure(
+            ErrorBlockText({"-rejects needs the name of a file."}, ErrorFrame::Spaced));
     s_.csvDelim = parser_.GetValueUnescaped(sw::csvdelim);
     s_.csvMvDelim = parser_.GetValueUnescaped(sw::csvmvdelim);
     s_.csvQuote = parser_.GetValueUnescaped(sw::csvq);
@@ -680,6 +707,7 @@ Step Run::Targets() {
     const bool read = (!s_.baseGiven && s_.autobase.empty()) ||
                       ((s_.expand || redirect) && g.stdinRedirected && s_.autobase.empty());
     input_.baseForEveryRow = s_.baseGiven && s_.expand;
+    if (Step r = OpenRejects()) return r;
     if (read) {
         if (Step r = CollectTargets(parser_, s_, stdinReader_, input_)) return r;
         // A base given on the command line stays the target when the input
@@ -690,6 +718,120 @@ Step Run::Targets() {
         }
     }
     SortAndTrim(parser_, input_.targets);
+    if (!rejectsWanted_) return std::nullopt;
+    // Refused input lines go first, as they were refused.
+    rejectRedirect_ = redirect && read;
+    rejects_.SetForm(input_.form, input_.headerText);
+    targetsReady_ = true;
+    std::vector<std::uint64_t> uncopied;
+    for (std::size_t i = 0; i < input_.refusedSources.size(); ++i) {
+        if (input_.refusedSources[i] == kNoSource)
+            uncopied.push_back(input_.refusedLines[i]);
+        else
+            rejects_.Add(input_.sources[input_.refusedSources[i]]);
+    }
+    if (!rejects_.Flush()) return RejectsFailure();
+    if (!uncopied.empty()) {
+        std::string lines;
+        for (std::size_t i = 0; i < uncopied.size() && i < 10; ++i)
+            lines += (i == 0 ? "" : ", ") + std::to_string(uncopied[i]);
+        if (uncopied.size() > 10) lines += ", ...";
+        diag::Out("ERROR: " + std::to_string(uncopied.size()) +
+                  " refused input line(s) are not in the rejects file, their text cannot be "
+                  "written back as it was (line " +
+                  lines + ").\n");
+    }
+    return std::nullopt;
+}
+
+Step Run::OpenRejects() {
+    if (s_.rejectsFile.empty()) return std::nullopt;
+    if (!rejects_.Open(s_.rejectsFile))
+        return Fail(exitcode::kFatal,
+                    ErrorBlockText({"Could not open rejects file - " + s_.rejectsFile,
+                                    "The rejects file: " + rejects_.Error() + "."}) +
+                        std::string(kDidNotComplete));
+    rejectsWanted_ = true;
+    input_.keepSources = true;
+    autobaseRun_ = !s_.autobase.empty();
+    // A single object named by -b is written as it was given.
+    const std::string b = parser_.GetValue(sw::b);
+    if (s_.baseGiven && parser_.IsSwitch(sw::b) && !StrToLower(b).starts_with("rootdse"))
+        singleText_ = b;
+    return std::nullopt;
+}
+
+// A rejects file that cannot be written fails the run; said once.
+Failure Run::RejectsFailure() {
+    if (rejectsFailureShown_) return Fail(exitcode::kFatal);
+    rejectsFailureShown_ = true;
+    return Fail(exitcode::kFatal, ErrorBlockText({"Could not write rejects file - " +
+                                                  rejects_.Name() + ": " + rejects_.Error()}));
+}
+
+// Target `index` is finished: it succeeded, or it failed and goes to the
+// rejects file now, so that a run that is killed leaves what it found.
+Step Run::RecordOutcome(std::size_t index, bool failed) {
+    nextUnattempted_ = index + 1;
+    if (!failed || !rejectsWanted_) return std::nullopt;
+    WriteReject(input_.targets[index]);
+    if (!rejects_.Flush()) return RejectsFailure();
+    return std::nullopt;
+}
+
+void Run::WriteReject(const Target& target) {
+    if (target.source != kNoSource) {
+        rejects_.Add(input_.sources[target.source]);
+        return;
+    }
+    if (rejectRedirect_) {
+        // The -b object's request carried every piped value: all of them
+        // are the input that redoes it.
+        for (const std::uint32_t source : input_.redirectSources)
+            if (source != kNoSource) rejects_.Add(input_.sources[source]);
+        return;
+    }
+    const std::string& text = !singleText_.empty() ? singleText_ : target.dn;
+    // Only DN lines can name an object that has no input text; -autobase
+    // objects do not exist yet.
+    if (text.empty() || text == kSingleDN || input_.form != InputForm::DnLines || autobaseRun_ ||
+        ChangesReadingAtHead(text)) {
+        ++notWritten_;
+        LogLine("NOT IN REJECTS FILE: " + target.dn);
+        return;
+    }
+    rejects_.Add(text);
+}
+
+// The run is over for its targets: those it did not reach are reported (with
+// -rejects or after a lost server) and written to the rejects file, which is
+// closed.
+Step Run::FinishTargets() {
+    if (targetsFinished_) return std::nullopt;
+    targetsFinished_ = true;
+    const std::size_t total = input_.targets.size();
+    if (targetsReady_ && nextUnattempted_ < total && (rejectsWanted_ || serverLost_)) {
+        for (std::size_t i = nextUnattempted_; i < total; ++i) {
+            LogLine("NOT ATTEMPTED: " + input_.targets[i].dn);
+            if (rejectsWanted_) WriteReject(input_.targets[i]);
+        }
+        const std::string line =
+            "ERROR: " + std::to_string(total - nextUnattempted_) + " object(s) not attempted.\n";
+        if (Quiet())
+            diag::Err(line);
+        else
+            diag::Out(line);
+    }
+    if (!rejectsWanted_) return std::nullopt;
+    if (notWritten_ != 0)
+        diag::Out("ERROR: " + std::to_string(notWritten_) +
+                  " object(s) are not in the rejects file, no input text names them (see the "
+                  "log).\n");
+    const bool written = rejects_.Close();
+    if (!written) return RejectsFailure();
+    if (targetsReady_ && !Quiet())
+        diag::Out("Rejects: " + std::to_string(rejects_.Count()) + " written to " +
+                  rejects_.Name() + "\n");
     return std::nullopt;
 }
 
@@ -884,6 +1026,7 @@ Step Run::Prepare() {
     if (s.nullBase) baseDN_ = "";
     if (!s.relativeBase.empty() && !baseDN_.empty())
         baseDN_ = StripQuotes(s.relativeBase) + "," + baseDN_;
+    if (singleText_.empty() && s.baseGiven && !parser_.IsSwitch(sw::b)) singleText_ = baseDN_;
     if (s.baseGiven && !input_.baseForEveryRow) {
         std::string dn = EscapeValueQuotes(StripQuotes(baseDN_));
         input_.targets.assign(1, Target{dn, 0});
@@ -1094,6 +1237,7 @@ Step Run::Loop() {
         if (result.code == 0) {
             ++succeeded_;
             printer.Succeeded(built.request, result);
+            if (Step r = RecordOutcome(processed - 1, false)) return r;
             continue;
         }
         ++failed_;
@@ -1101,6 +1245,13 @@ Step Run::Loop() {
         const bool before = built.status == BuildOutcome::Status::Failed;
         printer.Failed(shown, result, before ? built.message : std::string(),
                        !before || built.showLdapError);
+        if (Step r = RecordOutcome(processed - 1, true)) return r;
+        // A server that is gone answers nothing more: stop, also with -cont.
+        if (result.code == static_cast<std::uint32_t>(exitcode::kServerDown)) {
+            serverLost_ = true;
+            printer.ServerLost();
+            break;
+        }
         if (!s.cont) {
             printer.Stopping();
             break;
@@ -1110,6 +1261,10 @@ Step Run::Loop() {
     // Input lines refused as DNs are failed objects too.
     if (lastError == 0 && input_.rejected != 0)
         lastError = static_cast<std::uint32_t>(exitcode::kBadInputDN);
+    if (Step r = FinishTargets()) {
+        diag::Out(r->text);
+        if (lastError == 0) lastError = static_cast<std::uint32_t>(r->exitCode);
+    }
     return Exit(End(lastError));
 }
 

@@ -85,3 +85,11 @@ void ResultPrinter::Failed(const Target& target, const Result& result, const std
 void ResultPrinter::Stopping() const {
     diag::Out("\n\nERROR: Too many errors encountered, terminating...\n");
 }
+
+void ResultPrinter::ServerLost() const {
+    const std::string line = "ERROR: The connection to the server was lost, terminating...\n";
+    if (o_.quiet)
+        diag::Err(line);
+    else
+        diag::Out("\n\n" + line);
+}

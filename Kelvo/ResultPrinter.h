@@ -43,6 +43,8 @@ class ResultPrinter {
                 bool showLdapError) const;
     // The run stops at a failure (no -cont).
     void Stopping() const;
+    // The run stops because the connection to the server is lost.
+    void ServerLost() const;
 
   private:
     bool ShowLines() const { return !o_.quiet || o_.quietButList; }

@@ -115,4 +115,5 @@ struct RunSettings {
     std::string csvDelim, csvMvDelim, csvQuote;
     RedirectKind redirect = RedirectKind::None;
     std::string redirectAttr;
+    std::string rejectsFile; // -rejects
 };

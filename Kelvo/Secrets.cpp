@@ -167,19 +167,32 @@ std::string RedactSwitchLine(std::string_view line, std::string_view delim) {
     return RedactActionList(line, delim);
 }
 
-std::string RedactAdcsvMarker(std::string_view line) {
-    if (ShowSecrets()) return std::string(line);
+namespace {
+
+// The marker with a non-empty password field replaced by `replacement`.
+std::string ReplaceAdcsvPassword(std::string_view line, std::string_view replacement) {
     std::string shown;
     std::size_t pos = 0;
     for (std::size_t field = 0;; ++field) {
         const std::size_t next = line.find(kAdcsvSeparator, pos);
         std::string_view text = line.substr(pos, next - pos);
-        shown += field == kAdcsvPasswordField && !text.empty() ? kRedacted : text;
+        shown += field == kAdcsvPasswordField && !text.empty() ? replacement : text;
         if (next == std::string_view::npos) break;
         shown += kAdcsvSeparator;
         pos = next + kAdcsvSeparator.size();
     }
     return shown;
+}
+
+} // namespace
+
+std::string RedactAdcsvMarker(std::string_view line) {
+    if (ShowSecrets()) return std::string(line);
+    return ReplaceAdcsvPassword(line, kRedacted);
+}
+
+std::string AdcsvMarkerWithoutPassword(std::string_view line) {
+    return ReplaceAdcsvPassword(line, "");
 }
 
 std::string RedactCsvLine(std::string_view line, const CsvSettings& settings,

@@ -88,6 +88,8 @@ std::string RedactEnvValue(std::string_view name, std::string_view value, std::s
 std::string RedactSwitchLine(std::string_view line, std::string_view delim);
 // An ADCSV marker line with its password field hidden.
 std::string RedactAdcsvMarker(std::string_view line);
+// An ADCSV marker line with its password field empty, to be written to a file.
+std::string AdcsvMarkerWithoutPassword(std::string_view line);
 // A CSV record line with the fields of password columns hidden.
 std::string RedactCsvLine(std::string_view line, const CsvSettings& settings,
                           const std::vector<std::string>& headerFields);

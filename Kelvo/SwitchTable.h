@@ -861,6 +861,14 @@ inline constexpr SwitchDef kSwitchTable[] = {
              "~/.config/kelvo/encpwd.key (created with mode 0600), so only you can use "
              "them.",
      .place = {HelpSection::Authentication, HelpBlock::Main, 4}},
+    {.name = "rejects",
+     .kind = ValueKind::Required,
+     .term = "-rejects file",
+     .help = "Write every object that failed, was skipped or was not attempted (and input "
+             "lines refused as DNs) to file, created with mode 0600, in the form the input "
+             "gave it: DN lines, CSV header and rows, or LDIF dn: lines. Feed the file "
+             "back to finish the work.",
+     .place = {HelpSection::Update, HelpBlock::Main, 12}},
 };
 
 // The name, checked at compile time against the table.
@@ -1018,6 +1026,7 @@ inline constexpr std::string_view stdinreplace = Declared("stdinreplace");
 inline constexpr std::string_view stdinsort = Declared("stdinsort");
 inline constexpr std::string_view stdinsortreverse = Declared("stdinsortreverse");
 inline constexpr std::string_view csvfile = Declared("csvfile");
+inline constexpr std::string_view rejects = Declared("rejects");
 inline constexpr std::string_view showdel = Declared("showdel");
 inline constexpr std::string_view showdel_plus = Declared("showdel+");
 inline constexpr std::string_view showrecycled = Declared("showrecycled");

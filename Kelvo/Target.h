@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// A target whose input text was not kept.
+inline constexpr std::uint32_t kNoSource = UINT32_MAX;
+
 struct Target {
     std::string dn;
     // Line of the input (standard input or -csvfile) the DN was read from,
@@ -16,6 +19,9 @@ struct Target {
     // CSV runs: the target's own row in the record store; rows with the same
     // DN stay separate targets, in input order.
     const CsvRecord* row = nullptr;
+    // With -rejects: the index of the text the target came in as (a DN line,
+    // a CSV row, an LDIF dn: line) in the input's source texts.
+    std::uint32_t source = kNoSource;
 };
 
 using TargetList = std::vector<Target>;

@@ -324,6 +324,132 @@ TEST(ApplyLimits, SafetyUptoAndEmpty) {
     EXPECT_NE(rc->text.find("The command did not complete successfully."), std::string::npos);
 }
 
+// The texts kept for the rejects file: of each target, and of each refused
+// line (or "-" when it is not kept).
+std::vector<std::string> Sources(const TargetInput& input) {
+    std::vector<std::string> out;
+    for (const auto& t : input.targets)
+        out.push_back(t.source == kNoSource ? "-" : std::string(input.sources[t.source]));
+    return out;
+}
+std::vector<std::string> RefusedSources(const TargetInput& input) {
+    std::vector<std::string> out;
+    for (const auto index : input.refusedSources)
+        out.push_back(index == kNoSource ? "-" : std::string(input.sources[index]));
+    return out;
+}
+
+TEST(CollectTargets, LdifInputGivesTheDNsOfItsEntries) {
+    Collected c;
+    c.input.keepSources = true;
+    Collect(c, "# extended LDIF\n#\nversion: 1\n\ndn: cn=a,dc=x\ncn: a\n\n"
+               "dn:: Y249WsO8cmljaCxkYz14\n\ndn:: !!!!\n\nsearch: 2\nresult: 0 Success\n");
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(c.input.form, InputForm::Ldif);
+    EXPECT_EQ(DNs(c.input.targets),
+              (std::vector<std::string>{"cn=a,dc=x", "cn=Z\xC3\xBCrich,dc=x"}));
+    EXPECT_EQ(c.input.targets[0].line, 5u);
+    EXPECT_EQ(c.input.targets[1].line, 8u);
+    EXPECT_EQ(c.input.rejected, 1u);
+    EXPECT_NE(c.out.find("ERROR: Input line 10 holds invalid base64"), std::string::npos) << c.out;
+    // Written back as dn: lines, the refused one as it was read.
+    EXPECT_EQ(Sources(c.input),
+              (std::vector<std::string>{"dn: cn=a,dc=x", "dn:: Y249WsO8cmljaCxkYz14"}));
+    EXPECT_EQ(RefusedSources(c.input), (std::vector<std::string>{"dn:: !!!!"}));
+    EXPECT_EQ(c.input.refusedLines, (std::vector<std::uint64_t>{10}));
+}
+
+TEST(CollectTargets, LdifOnlyWhenTheFirstLineWithContentSaysSo) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> dns;
+        bool ldif;
+    };
+    const Case cases[] = {
+        {"comments before DN lines", "# list\n#\ncn=a,dc=x\n", {"cn=a,dc=x"}, false},
+        {"comments before a dn: line", "# list\n\ndn: cn=a,dc=x\n", {"cn=a,dc=x"}, true},
+        {"dn: after DN lines is a bad line", "cn=a,dc=x\ndn: cn=b,dc=x\n", {"cn=a,dc=x"}, false},
+        {"folded first line keeps its spaces", "dn: cn=a \n b,dc=x\n", {"cn=a b,dc=x"}, true},
+        {"byte-order mark",
+         "\xEF\xBB\xBF"
+         "dn: cn=a,dc=x\n",
+         {"cn=a,dc=x"},
+         true},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        Collected c;
+        c.input.keepSources = true;
+        Collect(c, t.text);
+        ASSERT_FALSE(c.rc);
+        EXPECT_EQ(DNs(c.input.targets), t.dns);
+        EXPECT_EQ(c.input.form == InputForm::Ldif, t.ldif);
+    }
+    // CSV input is never LDIF.
+    Collected csv;
+    csv.settings.csv = true;
+    Collect(csv, "dn: x,cn\n");
+    ASSERT_TRUE(csv.rc);
+    EXPECT_EQ(csv.rc->exitCode, -999);
+}
+
+TEST(CollectTargets, KeptSourcesAreTheLinesAsRead) {
+    Collected c;
+    c.input.keepSources = true;
+    Collect(c, "S-1-5-32-544\n\"cn=a,dc=x\"  \nnot a dn\n~~~X~~~h\ndn: cn=b\n");
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(c.input.form, InputForm::DnLines);
+    // The targets as the run uses them; the texts as they came in.
+    EXPECT_EQ(DNs(c.input.targets), (std::vector<std::string>{"<SID=S-1-5-32-544>", "cn=a,dc=x"}));
+    EXPECT_EQ(Sources(c.input), (std::vector<std::string>{"S-1-5-32-544", "\"cn=a,dc=x\""}));
+    // Refused lines that would be read as a hint line or as LDIF at the head
+    // of a rejects file are not kept.
+    EXPECT_EQ(RefusedSources(c.input), (std::vector<std::string>{"not a dn", "-", "-"}));
+    EXPECT_EQ(c.input.refusedLines, (std::vector<std::uint64_t>{3, 4, 5}));
+
+    // A relative base is the run's, not the input's.
+    Collected relative;
+    relative.input.keepSources = true;
+    relative.settings.relativeBase = "ou=staff";
+    Collect(relative, "cn=a\n");
+    EXPECT_EQ(DNs(relative.input.targets), (std::vector<std::string>{"ou=staff,cn=a"}));
+    EXPECT_EQ(Sources(relative.input), (std::vector<std::string>{"cn=a"}));
+
+    // Without -rejects nothing is kept.
+    Collected plain;
+    Collect(plain, "cn=a,dc=x\nbad\n");
+    EXPECT_EQ(Sources(plain.input), (std::vector<std::string>{"-"}));
+    EXPECT_TRUE(plain.input.refusedSources.empty());
+    EXPECT_EQ(plain.input.sources.size(), 0u);
+}
+
+TEST(CollectTargets, KeptCsvHeaderHasNoPassword) {
+    Collected c;
+    c.input.keepSources = true;
+    Collect(c, "~~~ADCSV~~~1~~~ADCSV~~~,~~~ADCSV~~~;~~~ADCSV~~~\"~~~ADCSV~~~127.0.0.1~~~ADCSV~~~1"
+               "~~~ADCSV~~~cn=admin~~~ADCSV~~~Secret1~~~ADCSV~~~1\nDN,description\n"
+               "\"cn=a,dc=x\",one\nbad,two\n");
+    ASSERT_FALSE(c.rc);
+    EXPECT_EQ(c.input.form, InputForm::Csv);
+    EXPECT_EQ(c.input.headerText,
+              "~~~ADCSV~~~1~~~ADCSV~~~,~~~ADCSV~~~;~~~ADCSV~~~\"~~~ADCSV~~~127.0.0.1~~~ADCSV~~~1"
+              "~~~ADCSV~~~cn=admin~~~ADCSV~~~~~~ADCSV~~~1\nDN,description\n");
+    EXPECT_EQ(Sources(c.input), (std::vector<std::string>{"\"cn=a,dc=x\",one"}));
+    EXPECT_EQ(RefusedSources(c.input), (std::vector<std::string>{"bad,two"}));
+}
+
+TEST(CollectTargets, KeptRedirectValues) {
+    Collected c;
+    c.input.keepSources = true;
+    c.settings.redirect = RedirectKind::Add;
+    c.settings.redirectAttr = "member";
+    Collect(c, "cn=a,dc=x\n{26C18F02-9B73-495B-9F53-8207FC72527D}\n");
+    ASSERT_EQ(c.input.redirectSources.size(), 2u);
+    EXPECT_EQ(c.input.sources[c.input.redirectSources[1]],
+              "{26C18F02-9B73-495B-9F53-8207FC72527D}");
+}
+
 TEST(SortAndTrim, HierarchicalAndReverse) {
     SwitchParser p({"kelvo", "-stdinsort"}, SwitchDeclarations());
     TargetList dns = Targets({"CN=a,OU=b,DC=x", "DC=x", "OU=b,DC=x"});
