@@ -119,8 +119,16 @@ class Lab:
         return entries
 
     def delete_tree(self, dn):
-        subprocess.run(["ldapdelete", "-r"] + self._client_args() + [dn], capture_output=True,
-                       env=self._client_env(), timeout=TIMEOUT)
+        # Active Directory removes a whole tree in one request (the tree
+        # delete control), which ldapdelete cannot send; Kelvo's -treedelete
+        # does.  Whatever is left goes one entry at a time.
+        if self.kind == "samba" and os.environ.get("KELVO_BIN") and self.exists(dn):
+            subprocess.run([os.environ["KELVO_BIN"]] + self.connect_args()
+                           + ["-q", "-b", dn, "-rm", "-treenuke"], capture_output=True,
+                           env=self.kelvo_env(), timeout=TIMEOUT)
+        if self.exists(dn):
+            subprocess.run(["ldapdelete", "-r"] + self._client_args() + [dn],
+                           capture_output=True, env=self._client_env(), timeout=4 * TIMEOUT)
 
     def read(self, dn, *attrs, scope="base", extra=()):
         """Attribute -> list of values of the entry (lower-case names); None when absent."""
