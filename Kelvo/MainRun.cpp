@@ -9,6 +9,7 @@
 #include "Expansion.h"
 #include "Import.h"
 #include "LDAPFuncs.h"
+#include "LdifWriter.h"
 #include "ObjectActions.h"
 #include "Platform.h"
 #include "RequestBuilder.h"
@@ -124,13 +125,17 @@ class Run {
     Step Actions();
     Step Freeze();
     Step Limits();
+    Step OpenLdif();
     Step Connect();
     Step Prepare();
     Step PrepareImport();
     Step Loop();
+    // Sends one built request, or with -whatif shows it; -ldifout records it.
+    Result Perform(BuildOutcome& built, const ResultPrinter& printer);
     int End(std::uint32_t lastError);
     int Finish(const Failure& failure); // every exit after start-up passes here
     Step CloseLog();                    // fails when a log line could not be written
+    Step CloseLdif();                   // fails, once, when a record could not be written
 
     bool Quiet() const { return Globals().quiet; }
     // The run settings, read-only once the settings phase is over.
@@ -164,6 +169,8 @@ class Run {
     DomainPartitionMap partitions_;
     std::uint32_t succeeded_ = 0;
     std::uint32_t failed_ = 0;
+    LdifOutput ldif_;         // -ldifout
+    std::size_t notSent_ = 0; // -whatif: requests built and not sent
     std::string usageFile_;
     bool usageToFile_ = false;
 };
@@ -174,6 +181,10 @@ int Run::Finish(const Failure& failure) {
     if (failure.pause) Pause();
     int code = failure.exitCode;
     if (Step r = CloseLog()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
+    if (Step r = CloseLdif()) {
         diag::Out(r->text);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
@@ -188,12 +199,18 @@ Step Run::CloseLog() {
                                                   ": " + Log().Error()}));
 }
 
+Step Run::CloseLdif() {
+    if (ldif_.Close()) return std::nullopt;
+    return Fail(exitcode::kFatal, ErrorBlockText({"Could not write LDIF file - " + ldif_.Name() +
+                                                  ": " + ldif_.Error()}));
+}
+
 int Run::Execute() {
     for (Step (Run::*step)() :
          {&Run::StartUp, &Run::Layers, &Run::OutputFlags, &Run::EarlySwitches,
           &Run::ValidateSwitches, &Run::Help, &Run::UrlAndBases, &Run::Conversions,
           &Run::OperationKind, &Run::Credentials, &Run::Targets, &Run::Actions, &Run::Freeze,
-          &Run::Limits, &Run::Connect, &Run::Prepare, &Run::Loop}) {
+          &Run::Limits, &Run::OpenLdif, &Run::Connect, &Run::Prepare, &Run::Loop}) {
         if (Step r = (this->*step)()) return Finish(*r);
     }
     return Finish(Exit(exitcode::kSuccess));
@@ -711,7 +728,27 @@ Step Run::Limits() {
     return std::nullopt;
 }
 
+// The file is created before the connection, so a file that cannot be
+// written ends the run before anything is changed.
+Step Run::OpenLdif() {
+    if (!parser_.IsSwitch(sw::ldifout)) return std::nullopt;
+    const std::string path = parser_.GetValue(sw::ldifout);
+    if (ldif_.Open(path)) return std::nullopt;
+    return Fail(exitcode::kFatal, ErrorBlockText({"Could not open LDIF file - " + path,
+                                                  "The LDIF file: " + ldif_.Error() + "."}));
+}
+
 namespace {
+
+// What -hackon writes to the RootDSE, as a request for -whatif and -ldifout.
+Request HackonRequest() {
+    auto mods = std::make_shared<ModList>();
+    mods->AddStrings(LDAP_MOD_REPLACE, "schemaUpgradeInProgress", {"1"});
+    Request r;
+    r.kind = RequestKind::Modify;
+    r.mods = std::move(mods);
+    return r;
+}
 
 std::vector<std::string> ServerInfoLines(const CRootDSE& root, const std::string& server,
                                          const std::string& base) {
@@ -864,11 +901,17 @@ Step Run::Prepare() {
                 diag::Out(l + "\n");
     }
     if (s.hackon) {
-        if (Step r = Hackon(ld_, serverName_)) {
+        const Request hackon = HackonRequest();
+        if (s.whatIf) {
+            if (!Quiet())
+                diag::Out("   DN: ROOTDSE...: not sent (what-if)\n" + ChangeRecord(hackon, true) +
+                          "\n");
+        } else if (Step r = Hackon(ld_, serverName_)) {
             if (!Quiet()) r->text += kDidNotComplete;
             r->pause = true;
             return r;
         }
+        ldif_.Write(hackon);
     }
     diag::DebugOut("DEBUG: Operation - " + OpName(s.op) + "\n");
     timers_.Start("T1");
@@ -1014,7 +1057,7 @@ Step Run::Loop() {
             result.code = built.code;
             break;
         case BuildOutcome::Status::Send:
-            result = Send(ld_, built.request, [&printer] { printer.Retry(); });
+            result = Perform(built, printer);
             break;
         }
         if (result.code == 0) {
@@ -1033,10 +1076,40 @@ Step Run::Loop() {
         }
     }
     if (po.progress) RestoreTitle();
+    if (s.whatIf) printer.NotSentSummary(notSent_);
     // Input lines refused as DNs are failed objects too.
     if (lastError == 0 && input_.rejected != 0)
         lastError = static_cast<std::uint32_t>(exitcode::kBadInputDN);
     return Exit(End(lastError));
+}
+
+// The -ldifout file holds what the directory took: a record is written once
+// the server confirmed the write (a write whose time-to-live refresh failed
+// after it is still a change made), or, with -whatif, as the request is
+// shown.  A request with no LDIF form fails under -whatif like a request the
+// builder refused.
+Result Run::Perform(BuildOutcome& built, const ResultPrinter& printer) {
+    const Request& request = built.request;
+    Result result;
+    if (Settings().whatIf) {
+        if (std::string problem = LdifProblem(request); !problem.empty()) {
+            built.status = BuildOutcome::Status::Failed;
+            built.code = result.code = ToWinLdapCode(LDAP_PARAM_ERROR);
+            built.message = ": ERROR: The request has no LDIF form: " + problem + "\n";
+            built.showLdapError = false;
+            return result;
+        }
+        printer.NotSent(request);
+        result.notSent = true;
+        ++notSent_;
+    } else {
+        result = Send(ld_, request, [&printer] { printer.Retry(); });
+        const bool written =
+            request.kind == RequestKind::Modify || request.kind == RequestKind::Add;
+        if (result.code != 0 && !(written && result.refreshed)) return result;
+    }
+    ldif_.Write(request);
+    return result;
 }
 
 int Run::End(std::uint32_t lastError) {
@@ -1052,6 +1125,11 @@ int Run::End(std::uint32_t lastError) {
     // A log that lost lines fails the run.
     int code = static_cast<int>(lastError);
     if (Step r = CloseLog()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
+    // So does an LDIF file that lost records.
+    if (Step r = CloseLdif()) {
         diag::Out(r->text);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
