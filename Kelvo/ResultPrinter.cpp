@@ -74,7 +74,7 @@ void ResultPrinter::NotSent(const Request& request) const {
 
 void ResultPrinter::NotSentSummary(std::size_t count) const {
     if (o_.quiet) return;
-    diag::Out("\n" + std::to_string(count) + " object(s) not sent (what-if).\n");
+    diag::Out(std::to_string(count) + " object(s) not sent (what-if).\n");
 }
 
 void ResultPrinter::Failed(const Target& target, const Result& result, const std::string& message,

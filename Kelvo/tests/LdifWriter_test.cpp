@@ -405,7 +405,7 @@ TEST(LdifPrinter, WhatIfLinesFollowTheQuietSwitches) {
     } cases[] = {
         {false, false,
          "   DN: cn=a,dc=x...: not sent (what-if)\ndn: cn=a,dc=x\nchangetype: modify\n"
-         "replace: unicodePwd\nunicodePwd: ********\n-\n\n\n3 object(s) not sent (what-if).\n"},
+         "replace: unicodePwd\nunicodePwd: ********\n-\n\n3 object(s) not sent (what-if).\n"},
         {true, true, "   DN: cn=a,dc=x...: not sent (what-if)\n"},
         {true, false, ""},
     };
