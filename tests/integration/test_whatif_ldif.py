@@ -274,6 +274,20 @@ class WhatIfOnActiveDirectory(labkit.LabTest):
             self.assertEqual(f.read(), "version: 1\n")
         self.assertIn("0 object(s) not sent (what-if).", outs[True])
 
+    def test_request_with_no_ldif_form_fails_the_dry_run(self):
+        # An attribute name with a space cannot be written as LDIF; the dry
+        # run says so instead of showing a record that would read otherwise.
+        t = self.twins()
+        t.each(lambda f, s: self.contact(f, "odd"))
+        rc, out = self.lab.kelvo("-b", f"cn=odd,{t.sides['b']}", "-whatif", "-ldifout",
+                                 t.ldif_path, "bad name::x")
+        self.assertEqual(rc, 0x59, out)
+        self.assertIn("ERROR: The request has no LDIF form: the attribute name \"bad name\"",
+                      out)
+        self.assertNotIn("\nbad name:", out)
+        with open(t.ldif_path, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "version: 1\n")
+
     def test_real_run_file_holds_exactly_the_changes_made(self):
         t = self.twins()
         t.each(lambda f, s: [self.contact(f, cn) for cn in ("ok1", "ok2")])
@@ -293,6 +307,25 @@ class WhatIfOnActiveDirectory(labkit.LabTest):
         rc, applied = self.lab.ldif("ldapmodify", "", extra=["-f", path])
         self.assertEqual(rc, 0, applied)
         self.assertEqual(t.state("a"), t.state("b"))
+
+    def test_file_that_fills_up_fails_the_run(self):
+        import resource
+        import signal
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))
+
+        t = self.twins()
+        t.each(lambda f, s: [self.contact(f, f"full{i}") for i in range(3)])
+        a = t.sides["a"]
+        rc, out, _ = self.lab.kelvo_streams(
+            "-whatif", "-ldifout", t.ldif_path, "description::x",
+            stdin="".join(f"cn=full{i},{a}\n" for i in range(3)), preexec=small_files)
+        self.assertEqual(rc, 255, out)
+        self.assertIn("ERROR: Could not write LDIF file - " + t.ldif_path, out)
+        self.assertIn("The command did not complete successfully.", out)
+        self.assertNotIn("completed successfully", out.replace("did not complete", ""))
 
     def test_file_that_cannot_be_created_stops_before_any_change(self):
         t = self.twins()
