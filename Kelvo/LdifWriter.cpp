@@ -2,138 +2,276 @@
 
 #include "Secrets.h"
 
-#include <string_view>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
-constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kMasked = kRedacted;
 
-std::string Base64(std::string_view data) {
+bool IsAlpha(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// An attribute description as LDIF carries it: a name or numeric OID with
+// options ("userCertificate;binary").  Anything else could end the line or
+// be read as another field.
+bool GoodAttributeName(std::string_view name) {
+    if (name.empty() || !(IsAlpha(name.front()) || IsDigit(name.front()))) return false;
+    for (const char c : name)
+        if (!IsAlpha(c) && !IsDigit(c) && c != '-' && c != '.' && c != ';' && c != '_')
+            return false;
+    return true;
+}
+
+// The name as it may be shown in a message: bytes outside printable ASCII
+// as \xHH.
+std::string Shown(std::string_view name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve((data.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < data.size(); i += 3) {
-        const auto n = (static_cast<unsigned>(static_cast<unsigned char>(data[i])) << 16) |
-                       (static_cast<unsigned>(static_cast<unsigned char>(data[i + 1])) << 8) |
-                       static_cast<unsigned char>(data[i + 2]);
-        out += kBase64[(n >> 18) & 63];
-        out += kBase64[(n >> 12) & 63];
-        out += kBase64[(n >> 6) & 63];
-        out += kBase64[n & 63];
-    }
-    if (i + 1 == data.size()) {
-        const auto n = static_cast<unsigned>(static_cast<unsigned char>(data[i])) << 16;
-        out += kBase64[(n >> 18) & 63];
-        out += kBase64[(n >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == data.size()) {
-        const auto n = (static_cast<unsigned>(static_cast<unsigned char>(data[i])) << 16) |
-                       (static_cast<unsigned>(static_cast<unsigned char>(data[i + 1])) << 8);
-        out += kBase64[(n >> 18) & 63];
-        out += kBase64[(n >> 12) & 63];
-        out += kBase64[(n >> 6) & 63];
-        out += '=';
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out.push_back(ch);
+        } else {
+            out += "\\x";
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
     }
     return out;
 }
 
-// RFC 2849 SAFE-STRING; a trailing space is written in base64 too, so that
-// no tool trims it.
-bool Safe(std::string_view v) {
-    if (v.empty()) return true;
-    const auto first = static_cast<unsigned char>(v.front());
-    if (first == ' ' || first == ':' || first == '<') return false;
-    if (v.back() == ' ') return false;
-    for (char c : v) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u == 0 || u == '\n' || u == '\r' || u > 127) return false;
-    }
-    return true;
-}
-
-void Line(std::string& out, std::string_view name, std::string_view value) {
-    out += name;
-    if (Safe(value)) {
-        out += ": ";
-        out += value;
-    } else {
-        out += ":: ";
-        out += Base64(value);
-    }
-    out += '\n';
-}
-
-void Values(std::string& out, const LDAPMod& mod, bool mask) {
-    const bool secret = mask && IsSecretAttribute(mod.mod_type);
-    if ((mod.mod_op & LDAP_MOD_BVALUES) != 0) {
-        for (berval** v = mod.mod_bvalues; v != nullptr && *v != nullptr; ++v)
-            Line(out, mod.mod_type,
-                 secret ? kRedacted : std::string_view((*v)->bv_val, (*v)->bv_len));
-    } else {
-        for (char** v = mod.mod_values; v != nullptr && *v != nullptr; ++v)
-            Line(out, mod.mod_type, secret ? kRedacted : std::string_view(*v));
-    }
-}
-
-std::string_view OpName(int op) {
-    switch (op & ~LDAP_MOD_BVALUES) {
+std::string_view OpKeyword(int op) {
+    switch (op) {
     case LDAP_MOD_ADD:
         return "add";
     case LDAP_MOD_DELETE:
         return "delete";
+    case LDAP_MOD_REPLACE:
+        return "replace";
     case LDAP_MOD_INCREMENT:
         return "increment";
     default:
-        return "replace";
+        return {};
     }
+}
+
+int BareOp(const LDAPMod& m) {
+    return m.mod_op & ~LDAP_MOD_BVALUES;
+}
+
+// Calls fn(value) for each value of a modification, text or binary.
+template <typename Fn> void ForEachValue(const LDAPMod& m, Fn&& fn) {
+    if (m.mod_op & LDAP_MOD_BVALUES) {
+        if (!m.mod_bvalues) return;
+        for (berval** v = m.mod_bvalues; *v; ++v)
+            fn(std::string_view((*v)->bv_len == 0 ? "" : (*v)->bv_val, (*v)->bv_len));
+    } else {
+        if (!m.mod_values) return;
+        for (char** v = m.mod_values; *v; ++v)
+            fn(std::string_view(*v));
+    }
+}
+
+bool HasValues(const LDAPMod& m) {
+    bool any = false;
+    ForEachValue(m, [&](std::string_view) { any = true; });
+    return any;
+}
+
+void AppendValues(std::string& out, const LDAPMod& m, bool mask) {
+    const bool secret = mask && IsSecretAttribute(m.mod_type);
+    ForEachValue(m, [&](std::string_view v) {
+        if (secret) {
+            out.append(m.mod_type).append(": ").append(kMasked).push_back('\n');
+        } else {
+            out += LdifLine(m.mod_type, v);
+        }
+    });
+}
+
+// A DN in a comment line: as it is when safe, otherwise its base64 form.
+std::string CommentDN(const std::string& dn) {
+    return LdifSafe(dn) ? dn : "(base64) " + Base64(dn);
+}
+
+std::string RefreshComment(const Request& r) {
+    return "# refresh " + CommentDN(r.dn) + " ttl " + std::to_string(r.refreshTtl) + "\n";
 }
 
 } // namespace
 
-std::string ChangeRecord(const Request& r, bool maskSecrets) {
+bool LdifSafe(std::string_view value) {
+    if (value.empty()) return true;
+    const char first = value.front();
+    if (first == ' ' || first == ':' || first == '<') return false;
+    if (value.back() == ' ') return false;
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F) return false;
+    }
+    return true;
+}
+
+std::string Base64(std::string_view bytes) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    Line(out, "dn", r.dn);
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    auto at = [&](std::size_t k) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k]));
+    };
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t n = (at(i) << 16) | (at(i + 1) << 8) | at(i + 2);
+        out.push_back(kAlphabet[(n >> 18) & 63]);
+        out.push_back(kAlphabet[(n >> 12) & 63]);
+        out.push_back(kAlphabet[(n >> 6) & 63]);
+        out.push_back(kAlphabet[n & 63]);
+    }
+    const std::size_t left = bytes.size() - i;
+    if (left != 0) {
+        const std::uint32_t n = (at(i) << 16) | (left == 2 ? at(i + 1) << 8 : 0);
+        out.push_back(kAlphabet[(n >> 18) & 63]);
+        out.push_back(kAlphabet[(n >> 12) & 63]);
+        out.push_back(left == 2 ? kAlphabet[(n >> 6) & 63] : '=');
+        out.push_back('=');
+    }
+    return out;
+}
+
+std::string LdifLine(std::string_view name, std::string_view value) {
+    std::string line(name);
+    if (value.empty()) {
+        line += ":\n";
+    } else if (LdifSafe(value)) {
+        line.append(": ").append(value).push_back('\n');
+    } else {
+        line.append(":: ").append(Base64(value)).push_back('\n');
+    }
+    return line;
+}
+
+std::string LdifProblem(const Request& r) {
+    switch (r.kind) {
+    case RequestKind::None:
+    case RequestKind::Delete:
+    case RequestKind::Refresh:
+        return {};
+    case RequestKind::Rename:
+        return r.newRDN.empty() ? "a rename without a new name" : std::string();
+    case RequestKind::Modify:
+    case RequestKind::Add:
+        break;
+    }
+    if (!r.mods) return "no modifications";
+    const bool add = r.kind == RequestKind::Add;
+    for (std::size_t i = 0; i < r.mods->Count(); ++i) {
+        const LDAPMod& m = r.mods->At(i);
+        const std::string_view name = m.mod_type ? m.mod_type : "";
+        if (!GoodAttributeName(name))
+            return "the attribute name \"" + Shown(name) + "\" cannot be written in LDIF";
+        if (OpKeyword(BareOp(m)).empty())
+            return "operation " + std::to_string(BareOp(m)) + " on " + std::string(name) +
+                   " has no LDIF form";
+        if (add && (BareOp(m) != LDAP_MOD_ADD || !HasValues(m)))
+            return "an add without values for " + std::string(name);
+    }
+    return {};
+}
+
+std::string ChangeRecord(const Request& r, bool maskSecrets) {
+    if (r.kind == RequestKind::None || !LdifProblem(r).empty()) return {};
+    if (r.kind == RequestKind::Refresh) return RefreshComment(r);
+    std::string out = LdifLine("dn", r.dn);
     if (r.controls) {
         for (std::size_t i = 0; i < r.controls->Count(); ++i) {
             const LDAPControl& c = r.controls->At(i);
-            out += "control: ";
-            out += c.ldctl_oid;
+            out.append("control: ").append(c.ldctl_oid);
             out += c.ldctl_iscritical ? " true" : " false";
             if (c.ldctl_value.bv_len != 0)
-                out += ":: " + Base64({c.ldctl_value.bv_val, c.ldctl_value.bv_len});
-            out += '\n';
+                out.append(":: ").append(
+                    Base64(std::string_view(c.ldctl_value.bv_val, c.ldctl_value.bv_len)));
+            out.push_back('\n');
         }
     }
     switch (r.kind) {
-    case RequestKind::Add:
-        out += "changetype: add\n";
-        if (r.mods)
-            for (std::size_t i = 0; i < r.mods->Count(); ++i)
-                Values(out, r.mods->At(i), maskSecrets);
-        break;
     case RequestKind::Delete:
         out += "changetype: delete\n";
         break;
     case RequestKind::Rename:
         out += "changetype: modrdn\n";
-        Line(out, "newrdn", r.newRDN);
+        out += LdifLine("newrdn", r.newRDN);
         out += "deleteoldrdn: 1\n";
-        if (!r.newParent.empty()) Line(out, "newsuperior", r.newParent);
+        if (!r.newParent.empty()) out += LdifLine("newsuperior", r.newParent);
         break;
-    default:
+    case RequestKind::Add:
+        out += "changetype: add\n";
+        for (std::size_t i = 0; i < r.mods->Count(); ++i)
+            AppendValues(out, r.mods->At(i), maskSecrets);
+        break;
+    case RequestKind::Modify:
         out += "changetype: modify\n";
-        if (r.mods)
-            for (std::size_t i = 0; i < r.mods->Count(); ++i) {
-                const LDAPMod& m = r.mods->At(i);
-                out += OpName(m.mod_op);
-                out += ": ";
-                out += m.mod_type;
-                out += '\n';
-                Values(out, m, maskSecrets);
-                out += "-\n";
-            }
+        for (std::size_t i = 0; i < r.mods->Count(); ++i) {
+            const LDAPMod& m = r.mods->At(i);
+            out.append(OpKeyword(BareOp(m))).append(": ").append(m.mod_type).push_back('\n');
+            AppendValues(out, m, maskSecrets);
+            out += "-\n";
+        }
+        break;
+    case RequestKind::None:
+    case RequestKind::Refresh:
         break;
     }
-    out += '\n';
+    if (r.refreshTtl >= 0 && (r.kind == RequestKind::Modify || r.kind == RequestKind::Add))
+        out += RefreshComment(r);
     return out;
+}
+
+bool LdifOutput::Open(const std::string& path) {
+    name_ = path;
+    platform::OpenedFile opened = platform::OpenPrivateFile(path, false);
+    if (!opened.file) {
+        error_ = opened.reason;
+        return false;
+    }
+    file_ = std::move(opened.file);
+    open_ = true;
+    Put("version: 1\n");
+    return !failed_;
+}
+
+void LdifOutput::Write(const Request& request) {
+    if (!open_ || failed_) return;
+    if (const std::string problem = LdifProblem(request); !problem.empty()) {
+        Fail("the change of " + request.dn + " cannot be written: " + problem);
+        return;
+    }
+    const std::string record = ChangeRecord(request, false);
+    if (record.empty()) return;
+    Put("\n" + record);
+    if (!failed_) ++records_;
+}
+
+bool LdifOutput::Close() {
+    if (!open_) return true;
+    open_ = false;
+    if (!file_.Close() && !failed_) Fail(std::strerror(errno));
+    return !failed_;
+}
+
+void LdifOutput::Put(const std::string& text) {
+    if (failed_) return;
+    if (!platform::WriteAll(file_.get(), text.data(), text.size())) Fail(std::strerror(errno));
+}
+
+void LdifOutput::Fail(std::string reason) {
+    failed_ = true;
+    error_ = std::move(reason);
 }

@@ -9,6 +9,7 @@
 #include "Expansion.h"
 #include "Import.h"
 #include "LDAPFuncs.h"
+#include "LdifWriter.h"
 #include "ObjectActions.h"
 #include "Platform.h"
 #include "Rejects.h"
@@ -128,6 +129,7 @@ class Run {
     Step Freeze();
     Step Limits();
     Step OpenUndo();
+    Step OpenLdif();
     Step Connect();
     Step Prepare();
     Step PrepareImport();
@@ -145,6 +147,9 @@ class Run {
     void WriteReject(const Target& target);
     Step FinishTargets();
     Failure RejectsFailure();
+    // Sends one built request, or with -whatif shows it; -ldifout records it.
+    Result Perform(BuildOutcome& built, const ResultPrinter& printer);
+    Step CloseLdif(); // fails, once, when a record could not be written
 
     bool Quiet() const { return Globals().quiet; }
     // The run settings, read-only once the settings phase is over.
@@ -189,6 +194,8 @@ class Run {
     std::string singleText_;       // the -b object as given, or the resolved special base
     std::uint64_t notWritten_ = 0; // objects the rejects file cannot name
     bool rejectsFailureShown_ = false;
+    LdifOutput ldif_;         // -ldifout
+    std::size_t notSent_ = 0; // -whatif: requests built and not sent
     std::string usageFile_;
     bool usageToFile_ = false;
     std::unique_ptr<UndoFile> undoFile_; // -undo
@@ -209,6 +216,10 @@ int Run::Finish(const Failure& failure) {
     if (session_) session_->Unbind();
     if (failure.pause) Pause();
     if (Step r = CloseLog()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
+    if (Step r = CloseLdif()) {
         diag::Out(r->text);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
@@ -251,12 +262,18 @@ Step Run::CloseUndo() {
                                 "The file as last written still holds every confirmed change."}));
 }
 
+Step Run::CloseLdif() {
+    if (ldif_.Close()) return std::nullopt;
+    return Fail(exitcode::kFatal, ErrorBlockText({"Could not write LDIF file - " + ldif_.Name() +
+                                                  ": " + ldif_.Error()}));
+}
+
 int Run::Execute() {
     for (Step (Run::*step)() :
          {&Run::StartUp, &Run::Layers, &Run::OutputFlags, &Run::EarlySwitches,
           &Run::ValidateSwitches, &Run::Help, &Run::UrlAndBases, &Run::Conversions,
           &Run::OperationKind, &Run::Credentials, &Run::Targets, &Run::Actions, &Run::Freeze,
-          &Run::Limits, &Run::OpenUndo, &Run::Connect, &Run::Prepare, &Run::Loop}) {
+          &Run::Limits, &Run::OpenUndo, &Run::OpenLdif, &Run::Connect, &Run::Prepare, &Run::Loop}) {
         if (Step r = (this->*step)()) return Finish(*r);
     }
     return Finish(Exit(exitcode::kSuccess));
@@ -915,7 +932,27 @@ Step Run::OpenUndo() {
     return std::nullopt;
 }
 
+// The file is created before the connection, so a file that cannot be
+// written ends the run before anything is changed.
+Step Run::OpenLdif() {
+    if (!parser_.IsSwitch(sw::ldifout)) return std::nullopt;
+    const std::string path = parser_.GetValue(sw::ldifout);
+    if (ldif_.Open(path)) return std::nullopt;
+    return Fail(exitcode::kFatal, ErrorBlockText({"Could not open LDIF file - " + path,
+                                                  "The LDIF file: " + ldif_.Error() + "."}));
+}
+
 namespace {
+
+// What -hackon writes to the RootDSE, as a request for -whatif and -ldifout.
+Request HackonRequest() {
+    auto mods = std::make_shared<ModList>();
+    mods->AddStrings(LDAP_MOD_REPLACE, "schemaUpgradeInProgress", {"1"});
+    Request r;
+    r.kind = RequestKind::Modify;
+    r.mods = std::move(mods);
+    return r;
+}
 
 std::vector<std::string> ServerInfoLines(const CRootDSE& root, const std::string& server,
                                          const std::string& base) {
@@ -1069,11 +1106,17 @@ Step Run::Prepare() {
                 diag::Out(l + "\n");
     }
     if (s.hackon) {
-        if (Step r = Hackon(ld_, serverName_)) {
+        const Request hackon = HackonRequest();
+        if (s.whatIf) {
+            if (!Quiet())
+                diag::Out("   DN: ROOTDSE...: not sent (what-if)\n" + ChangeRecord(hackon, true) +
+                          "\n");
+        } else if (Step r = Hackon(ld_, serverName_)) {
             if (!Quiet()) r->text += kDidNotComplete;
             r->pause = true;
             return r;
         }
+        ldif_.Write(hackon);
     }
     diag::DebugOut("DEBUG: Operation - " + OpName(s.op) + "\n");
     timers_.Start("T1");
@@ -1197,10 +1240,11 @@ Step Run::Loop() {
     const ResultPrinter printer(po);
     printer.Notes(builder.RunNotes());
 
-    // -undo: reads before each write, records after it.
+    // -undo: reads before each write, records after it (a dry run changes
+    // nothing, so there is nothing to undo).
     std::unique_ptr<UndoReads> undoReads;
     std::optional<UndoRecorder> undo;
-    if (undoFile_) {
+    if (undoFile_ && !s.whatIf) {
         undoReads = SessionUndoReads(ld_);
         undo.emplace(*undoReads, *undoFile_, UndoServer{root_->IsWindowsLDAP()});
     }
@@ -1231,7 +1275,7 @@ Step Run::Loop() {
                 undoRecorded_ = undo->Recorded();
                 break;
             }
-            result = Send(ld_, built.request, [&printer] { printer.Retry(); });
+            result = Perform(built, printer);
             break;
         }
         if (result.code == 0) {
@@ -1258,6 +1302,7 @@ Step Run::Loop() {
         }
     }
     if (po.progress) RestoreTitle();
+    if (s.whatIf) printer.NotSentSummary(notSent_);
     // Input lines refused as DNs are failed objects too.
     if (lastError == 0 && input_.rejected != 0)
         lastError = static_cast<std::uint32_t>(exitcode::kBadInputDN);
@@ -1287,11 +1332,40 @@ Step Run::SendRecorded(UndoRecorder& undo, BuildOutcome& built, Result& result,
         failObject(v);
         return std::nullopt;
     }
-    result = Send(ld_, built.request, [&printer] { printer.Retry(); });
+    result = Perform(built, printer);
     v = undo.After(built.request, result);
     if (v.fatal) return Fail(exitcode::kFatal, v.message + std::string(kDidNotComplete));
     if (!v.message.empty()) failObject(v);
     return std::nullopt;
+}
+
+// The -ldifout file holds what the directory took: a record is written once
+// the server confirmed the write (a write whose time-to-live refresh failed
+// after it is still a change made), or, with -whatif, as the request is
+// shown.  A request with no LDIF form fails under -whatif like a request the
+// builder refused.
+Result Run::Perform(BuildOutcome& built, const ResultPrinter& printer) {
+    const Request& request = built.request;
+    Result result;
+    if (Settings().whatIf) {
+        if (std::string problem = LdifProblem(request); !problem.empty()) {
+            built.status = BuildOutcome::Status::Failed;
+            built.code = result.code = ToWinLdapCode(LDAP_PARAM_ERROR);
+            built.message = ": ERROR: The request has no LDIF form: " + problem + "\n";
+            built.showLdapError = false;
+            return result;
+        }
+        printer.NotSent(request);
+        result.notSent = true;
+        ++notSent_;
+    } else {
+        result = Send(ld_, request, [&printer] { printer.Retry(); });
+        const bool written =
+            request.kind == RequestKind::Modify || request.kind == RequestKind::Add;
+        if (result.code != 0 && !(written && result.refreshed)) return result;
+    }
+    ldif_.Write(request);
+    return result;
 }
 
 int Run::End(std::uint32_t lastError) {
@@ -1312,6 +1386,11 @@ int Run::End(std::uint32_t lastError) {
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
     if (Step r = CloseLog()) {
+        diag::Out(r->text);
+        if (code == exitcode::kSuccess) code = r->exitCode;
+    }
+    // So does an LDIF file that lost records.
+    if (Step r = CloseLdif()) {
         diag::Out(r->text);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }

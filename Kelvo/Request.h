@@ -73,4 +73,5 @@ struct Result {
     std::string extError;   // the server's diagnostic text on failure
     int attempts = 0;       // requests sent (more than one for tree nuke)
     bool refreshed = false; // the refresh operation was sent as well
+    bool notSent = false;   // -whatif: built and shown, never sent
 };

@@ -3,6 +3,7 @@
 #include "ConsoleOutput.h"
 #include "Diag.h"
 #include "ErrorReport.h"
+#include "LdifWriter.h"
 
 namespace {
 
@@ -57,8 +58,23 @@ void ResultPrinter::Retry() const {
 void ResultPrinter::Succeeded(const Request& request, const Result& result) const {
     if (result.refreshed)
         LogLine("Refresh: " + request.dn + " entryTtl " + std::to_string(request.refreshTtl));
-    LogLine("SUCCESS: " + std::to_string(result.code));
+    LogLine(result.notSent ? std::string("NOT SENT (what-if)")
+                           : "SUCCESS: " + std::to_string(result.code));
     if (ShowLines()) diag::Out("\n");
+}
+
+void ResultPrinter::NotSent(const Request& request) const {
+    if (!ShowLines()) return;
+    std::string text = ": not sent (what-if)";
+    // The record itself only without -q2: a quiet listing keeps one line
+    // per object.
+    if (!o_.quiet) text += "\n" + ChangeRecord(request, true);
+    diag::Out(text);
+}
+
+void ResultPrinter::NotSentSummary(std::size_t count) const {
+    if (o_.quiet) return;
+    diag::Out(std::to_string(count) + " object(s) not sent (what-if).\n");
 }
 
 void ResultPrinter::Failed(const Target& target, const Result& result, const std::string& message,

@@ -35,8 +35,13 @@ class ResultPrinter {
     // A tree-nuke delete is sent again.
     void Retry() const;
     // The object succeeded; `request` is what was sent (kind None when
-    // nothing had to be).
+    // nothing had to be), or with -whatif what would have been.
     void Succeeded(const Request& request, const Result& result) const;
+    // -whatif: the request was built and is not sent.  The DN line says so,
+    // and the change record follows with secret values masked.
+    void NotSent(const Request& request) const;
+    // -whatif: how many requests were not sent, after the last object.
+    void NotSentSummary(std::size_t count) const;
     // The object failed: `message` says why when no request could be sent;
     // `showLdapError` adds the line of the result code.
     void Failed(const Target& target, const Result& result, const std::string& message,

@@ -88,6 +88,7 @@ struct RunSettings {
     bool clearMembers = false, permissive = false, cont = false, treeDelete = false,
          treeNuke = false, recycle = false, expand = false, showDeleted = false,
          showRecycled = false, policyHints = false, updateNCHead = false;
+    bool whatIf = false; // -whatif: build every request, send none
     std::string verifyGC;
     std::string xdom;
     int csvModNull = 0; // 1 ignore, 2 clear

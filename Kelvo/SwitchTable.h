@@ -869,6 +869,23 @@ inline constexpr SwitchDef kSwitchTable[] = {
              "gave it: DN lines, CSV header and rows, or LDIF dn: lines. Feed the file "
              "back to finish the work.",
      .place = {HelpSection::Update, HelpBlock::Main, 12}},
+    {.name = "whatif",
+     .kind = ValueKind::None,
+     .term = "-whatif",
+     .help = "Dry run: bind, read what the requests need and build every one, but send "
+             "no change; print each object's change as LDIF (secret values masked) and "
+             "count the requests not sent.",
+     .place = {HelpSection::Update, HelpBlock::Main, 13},
+     .basic = {HelpSection::Update, HelpBlock::Main, 8},
+     .basicHelp = "Dry run: build every change and print it as LDIF; send nothing.",
+     .sets = {&RunSettings::whatIf}},
+    {.name = "ldifout",
+     .kind = ValueKind::Required,
+     .term = "-ldifout file",
+     .help = "Write every change the directory accepted (with -whatif: every change "
+             "built) to file as LDIF that ldapmodify -f can replay, created with mode "
+             "0600. Password values are written as sent: keep the file private.",
+     .place = {HelpSection::Output, HelpBlock::Main, 12}},
 };
 
 // The name, checked at compile time against the table.
@@ -1036,6 +1053,8 @@ inline constexpr std::string_view changepwd = Declared("changepwd");
 inline constexpr std::string_view setpwd = Declared("setpwd");
 inline constexpr std::string_view csvq = Declared("csvq");
 inline constexpr std::string_view encpwd = Declared("encpwd");
+inline constexpr std::string_view whatif = Declared("whatif");
+inline constexpr std::string_view ldifout = Declared("ldifout");
 } // namespace sw
 
 // The row of a declared switch (name compared without regard to case), or

@@ -444,7 +444,7 @@ std::vector<Request> UndoRequests(const Request& r, const ObjectState& before,
 std::string UndoRecordsText(const std::vector<Request>& requests) {
     std::string out;
     for (const Request& r : requests)
-        out += ChangeRecord(r, true);
+        out += ChangeRecord(r, true) + "\n"; // a blank line ends each record
     return out;
 }
 

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# What -ldifout costs a real run: COUNT (default 5000) objects in a lab Active
+# Directory each get one replace, over one LDAPS session with a simple bind,
+# driven by a piped DN list, once plain and once writing every change to an
+# LDIF file.  The two alternate over three rounds and the better run of each
+# counts.  The file must hold one record per object.
+#
+#   bench/ldifout_cost.sh [BINARY] [COUNT] [ADDRESS]
+#
+# Reports the ratio of wall times (target <= 1.05) and the client CPU per
+# object of both.  Starts its own lab on ADDRESS (default 127.0.0.42) and
+# stops it again.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(realpath "${1:-$here/../build/kelvo}")
+count=${2:-5000}
+# shellcheck source=lab_bench.sh
+source "$here/lab_bench.sh"
+start_bench_lab "${3:-127.0.0.42}"
+ou="OU=bench,$LAB_BASE"
+
+python3 - "$count" "$ou" "$work" <<'PY'
+import sys
+n, ou, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+with open(f"{work}/add.ldif", "w") as f:
+    f.write(f"dn: {ou}\nobjectClass: organizationalUnit\n\n")
+    for i in range(n):
+        f.write(f"dn: CN=b{i:05d},{ou}\nobjectClass: contact\n\n")
+with open(f"{work}/dns.txt", "w") as f:
+    for i in range(n):
+        f.write(f"CN=b{i:05d},{ou}\n")
+PY
+echo "creating $count objects..."
+ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
+
+kelvo_run() { # value [extra switches...]
+    local value=$1
+    shift
+    measure "$bin" -unsafe -h "$LAB_HOST" -ssl -simple -u "$LAB_ADMIN_UPN" -up "$LAB_PASSWORD" \
+        "$@" "description::$value" <"$work/dns.txt"
+}
+
+best_p=""; best_f=""
+for run in 1 2 3; do
+    p=$(kelvo_run "plain $run")
+    f=$(kelvo_run "file $run" -ldifout "$work/out$run.ldif")
+    echo "run $run: plain wall/user/sys $p   -ldifout $f"
+    records=$(grep -c '^dn: ' "$work/out$run.ldif" || true)
+    if [ "$records" != "$count" ]; then
+        echo "the LDIF file holds $records records, not $count" >&2
+        exit 1
+    fi
+    best_p=$(faster "$best_p" "$p")
+    best_f=$(faster "$best_f" "$f")
+done
+echo "records in each file:    $count ($(stat -c %a "$work/out1.ldif"), $(stat -c %s "$work/out1.ldif") bytes)"
+read -r pw pu ps <<<"$best_p"
+read -r fw fu fs <<<"$best_f"
+awk -v n="$count" -v pw="$pw" -v pu="$pu" -v ps="$ps" -v fw="$fw" -v fu="$fu" -v fs="$fs" 'BEGIN {
+    printf "objects:                 %d\n", n
+    printf "plain wall:              %.2f s (client CPU %.2f s)\n", pw, pu + ps
+    printf "-ldifout wall:           %.2f s (client CPU %.2f s)\n", fw, fu + fs
+    printf "wall-time ratio:         %.3f (target <= 1.05)\n", fw / pw
+    printf "CPU per object:          %.1f us plain, %.1f us with -ldifout\n",
+           (pu + ps) * 1e6 / n, (fu + fs) * 1e6 / n
+}'
