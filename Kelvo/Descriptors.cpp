@@ -153,7 +153,7 @@ class DescriptorServices::Principals final : public pxsddl::PrincipalResolver {
 DescriptorServices::DescriptorServices(LDAP* session, const CRootDSE* root,
                                        const DomainPartitionMap* partitions,
                                        DescriptorSettings settings)
-    : ld_(session), root_(root), settings_(settings) {
+    : settings_(settings) {
     static const DomainPartitionMap kNoPartitions;
     if (session && root)
         directory_ = std::make_unique<ShownSearches>(std::make_unique<LdapPrincipalDirectory>(

@@ -58,8 +58,6 @@ class DescriptorServices {
     class Guids;
     class Principals;
 
-    LDAP* ld_;
-    const CRootDSE* root_;
     DescriptorSettings settings_;
     pxsddl::SddlContext context_;
     std::unique_ptr<pxsids::PrincipalDirectory> directory_;

@@ -160,21 +160,36 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
     if (!file) return refuse(std::strerror(errno));
     opened.file.Release(); // the stream owns it now
     std::vector<std::string> lines;
-    LineReader reader(file.get());
+    std::string why;
+    if (!ReadSwitchLines(file.get(), lines, why)) return refuse(why);
+    if (std::ferror(file.get())) return refuse(std::strerror(errno));
+    ApplySwitchLines(lines, debug, parser);
+    return 0;
+}
+
+bool ReadSwitchLines(std::FILE* file, std::vector<std::string>& lines, std::string& why) {
+    LineReader reader(file);
     std::string line;
     LineFlaw flaw = LineFlaw::None;
     while (reader.Next(line, flaw)) {
         // A line is never cut or split: a tail must not become a switch.
-        if (flaw == LineFlaw::Overlong)
-            return refuse("line " + std::to_string(reader.LineNumber()) + " is longer than " +
-                          std::to_string(kLineBufferSize) + " bytes");
-        if (flaw == LineFlaw::Nul)
-            return refuse("line " + std::to_string(reader.LineNumber()) + " holds a NUL byte");
+        if (flaw == LineFlaw::Overlong) {
+            why = "line " + std::to_string(reader.LineNumber()) + " is longer than " +
+                  std::to_string(kLineBufferSize) + " bytes";
+            return false;
+        }
+        if (flaw == LineFlaw::Nul) {
+            why = "line " + std::to_string(reader.LineNumber()) + " holds a NUL byte";
+            return false;
+        }
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
         lines.push_back(line);
     }
-    if (std::ferror(file.get())) return refuse(std::strerror(errno));
+    return true;
+}
+
+void ApplySwitchLines(const std::vector<std::string>& lines, bool debug, SwitchParser& parser) {
     if (debug) diag::Out("DEBUG: Applying lines\n");
     for (const auto& line : lines) {
         const std::string delim = AttributeDelimiter(parser);
@@ -211,5 +226,4 @@ std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& 
             parser.AddArg(piece);
         }
     }
-    return 0;
 }

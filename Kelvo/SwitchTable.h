@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -1096,3 +1097,14 @@ inline constexpr std::uint64_t kMaxSwitchFileBytes = 16u << 20;
 // user or root and writable by nobody else is read.
 std::int64_t ReadEnvFile(const std::string& fileName, bool debug, SwitchParser& parser,
                          bool required);
+
+// The lines of an opened switch file without their line ends.  False, with
+// `why` naming the line, when a line is longer than kLineBufferSize or holds
+// a NUL byte: such a file is not used at all.
+bool ReadSwitchLines(std::FILE* file, std::vector<std::string>& lines, std::string& why);
+
+// Applies the lines of a switch file: "-name value" (or "/name value") sets a
+// switch that is not set yet ("{~}" is an empty value, one pair of enclosing
+// double quotes is removed); any other line adds its space-separated,
+// optionally quoted, attribute actions.
+void ApplySwitchLines(const std::vector<std::string>& lines, bool debug, SwitchParser& parser);

@@ -310,4 +310,52 @@ TEST_F(SwitchFile, AnOverlongLineIsNeverSplitIntoActions) {
     EXPECT_FALSE(p.IsSwitch("h")) << "nothing of a refused file is applied";
 }
 
+// The switch-file text itself, as ReadEnvFile reads it from an opened file.
+TEST(SwitchFileText, LinesAndWhatTheyAdd) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::map<std::string, std::string> switches; // beside the command line's -h
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"switches and actions",
+         "-b cn=x,dc=y\r\n/u admin\n\ninfo::a \"sn::b c\"\n",
+         {{"b", "cn=x,dc=y"}, {"h", "cmd"}, {"u", "admin"}},
+         {"info::a", "\"sn::b c\""}},
+        {"quotes, empty marker, no value",
+         "-b \"cn=q\"\n-null {~}\n-q\n-t \"\n",
+         {{"b", "cn=q"}, {"h", "cmd"}, {"null", ""}, {"q", ""}, {"t", "\""}},
+         {}},
+        {"the command line wins, names lose their case",
+         "-H file\n-B cn=f\n",
+         {{"b", "cn=f"}, {"h", "cmd"}},
+         {}},
+        {"no line end at the end", "-p 636", {{"h", "cmd"}, {"p", "636"}}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = c.text;
+        std::FILE* f = ::fmemopen(text.data(), text.size(), "r");
+        ASSERT_NE(f, nullptr);
+        std::vector<std::string> lines;
+        std::string why;
+        EXPECT_TRUE(ReadSwitchLines(f, lines, why));
+        std::fclose(f);
+        auto p = Parse({"-h", "cmd"});
+        ApplySwitchLines(lines, false, p);
+        EXPECT_EQ(p.SelectedSwitches(), c.switches);
+        EXPECT_EQ(p.SelectedArgs(), c.args);
+    }
+    // A NUL byte refuses the file and names the line.
+    std::string text("-h a\ninfo::x\0y\n", 15);
+    std::FILE* f = ::fmemopen(text.data(), text.size(), "r");
+    ASSERT_NE(f, nullptr);
+    std::vector<std::string> lines;
+    std::string why;
+    EXPECT_FALSE(ReadSwitchLines(f, lines, why));
+    std::fclose(f);
+    EXPECT_EQ(why, "line 2 holds a NUL byte");
+}
+
 } // namespace

@@ -41,7 +41,7 @@ void Flush() {
     std::fflush(stderr);
 }
 
-static std::string ScopeLine(const std::source_location& loc, const char* what) {
+static std::string ScopeLine(const SourceLocation& loc, const char* what) {
     std::string line = "DEBUG: __";
     line += loc.file_name();
     line += ':';
@@ -54,7 +54,7 @@ static std::string ScopeLine(const std::source_location& loc, const char* what) 
     return line;
 }
 
-Scope::Scope(std::source_location loc) : loc_(loc), active_(Trace()) {
+Scope::Scope(SourceLocation loc) : loc_(loc), active_(Trace()) {
     if (active_) Out(ScopeLine(loc_, "Entered"));
 }
 

@@ -5,12 +5,35 @@
 // may redirect the writers (tests capture output this way).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <source_location>
 #include <string>
 #include <string_view>
 
 namespace diag {
+
+#if defined(__cpp_lib_source_location)
+using SourceLocation = std::source_location;
+#else
+// Where a library has no std::source_location (clang 14 with libstdc++ 12
+// lacks the builtin it is made of), the older builtins give the same
+// facts; the function name is the bare name there.
+struct SourceLocation {
+    static constexpr SourceLocation current(const char* file = __builtin_FILE(),
+                                            std::uint_least32_t line = __builtin_LINE(),
+                                            const char* function = __builtin_FUNCTION()) noexcept {
+        return SourceLocation{file, line, function};
+    }
+    constexpr const char* file_name() const noexcept { return file_; }
+    constexpr std::uint_least32_t line() const noexcept { return line_; }
+    constexpr const char* function_name() const noexcept { return function_; }
+
+    const char* file_ = "";
+    std::uint_least32_t line_ = 0;
+    const char* function_ = "";
+};
+#endif
 
 struct Settings {
     bool debug = false; // -d: "DEBUG: " diagnostic lines
@@ -43,13 +66,13 @@ void Flush();
 //   "DEBUG: __<file>:<line>__ Exiting <function>.\n" on destruction.
 class Scope {
   public:
-    explicit Scope(std::source_location loc = std::source_location::current());
+    explicit Scope(SourceLocation loc = SourceLocation::current());
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
 
   private:
-    std::source_location loc_;
+    SourceLocation loc_;
     bool active_;
 };
 

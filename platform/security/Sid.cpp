@@ -103,7 +103,10 @@ SecurityStatus ScanSid(std::string_view text, Sid& sid, std::size_t& used) {
     std::uint64_t value = 0;
     if (text.size() > pos + 1 && text[pos] == '0' &&
         (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        const std::size_t len = RunLength(text, pos + 2, IsHexDigit);
+        std::size_t len = RunLength(text, pos + 2, IsHexDigit);
+        // An SDDL part may follow directly, and "D:" starts with a hex digit:
+        // the digit before a ':' is not the authority's.
+        if (len > 0 && pos + 2 + len < text.size() && text[pos + 2 + len] == ':') --len;
         if (len == 0 || len > 12 || !ParseDigits(text, pos + 2, len, 16, kSidMaxAuthority, value))
             return InvalidSid(pos);
         pos += 2 + len;

@@ -21,6 +21,8 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
     # build
     build-essential g++ cmake ninja-build pkg-config clang-format
+    # the fuzz tests: clang with the libFuzzer runtime
+    clang libclang-rt-14-dev
     libgtest-dev libgmock-dev
     libldap-dev libsasl2-dev libkrb5-dev libssl-dev
     # SASL mechanisms used by the client: DIGEST-MD5, NTLM, GSSAPI, GSS-SPNEGO

@@ -56,6 +56,10 @@ const std::pair<const char*, const char*> kCanonical[] = {
     // ACL flags in any order, printed P, AR, AI; the SACL has its own bits.
     {"D:AIARP", "D:PARAI"},
     {"D:AIS:P", "D:AIS:P"},
+    // An owner or group with a hex authority, then the DACL: "D:" is no
+    // part of the authority.
+    {"O:S-1-0x380000000000D:(A;;RP;;;WD)", "O:S-1-0x380000000000D:(A;;RP;;;WD)"},
+    {"G:S-1-0x1000000000d:", "G:S-1-0x001000000000D:"},
     {"S:ARAI", "S:ARAI"},
     // ACE types, including the two-letter ones that start like "A" and "D".
     {"D:(A;;RP;;;WD)(D;;RP;;;WD)", "D:(A;;RP;;;WD)(D;;RP;;;WD)"},

@@ -94,6 +94,11 @@ TEST(Sid, ScanStopsWhereTheSidEnds) {
     ASSERT_TRUE(ScanSid("S-1-5-18G:BA", sid, used).ok());
     EXPECT_EQ(used, 8u);
     EXPECT_EQ(FormatSid(sid), "S-1-5-18");
+    // A hex authority is printed with twelve digits; the DACL part that
+    // follows an owner or group begins with one more ("D:").
+    ASSERT_TRUE(ScanSid("S-1-0x380000000000D:", sid, used).ok());
+    EXPECT_EQ(used, 18u);
+    EXPECT_EQ(FormatSid(sid), "S-1-0x380000000000");
 }
 
 TEST(Sid, BinaryValidity) {
