@@ -1,5 +1,7 @@
 #include "EncPwd.h"
 
+#include "pellixstrings.h"
+
 #include "Diag.h"
 #include "Platform.h"
 
@@ -80,49 +82,16 @@ std::string KeyFileText(const std::string& path) {
     return "The ENCPWD: key file " + path;
 }
 
-// --- Base64 (RFC 4648, with padding) -----------------------------------------
-
-int B64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
+// --- Base64 ---------------------------------------------------------------------
 
 std::string Base64Encode(const Bytes& in) {
-    std::string out((in.size() + 2) / 3 * 4, '\0');
-    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), in.data(),
-                    static_cast<int>(in.size()));
-    return out;
+    return ::Base64Encode(std::string_view(reinterpret_cast<const char*>(in.data()), in.size()));
 }
 
-// Strict decoding: whole quads, padding only at the end, and zero bits in the
-// unused part of the last character, so each byte string has one text form
-// and any changed character changes the bytes.
 bool Base64Decode(std::string_view in, Bytes& out) {
-    if (in.size() % 4 != 0) return false;
-    out.clear();
-    out.reserve(in.size() / 4 * 3);
-    for (std::size_t i = 0; i < in.size(); i += 4) {
-        const bool last = i + 4 == in.size();
-        int pad = 0;
-        if (last && in[i + 3] == '=') pad = in[i + 2] == '=' ? 2 : 1;
-        int v[4] = {0, 0, 0, 0};
-        for (int k = 0; k < 4 - pad; ++k) {
-            v[k] = B64Value(in[i + static_cast<std::size_t>(k)]);
-            if (v[k] < 0) return false;
-        }
-        const std::uint32_t n =
-            (static_cast<std::uint32_t>(v[0]) << 18) | (static_cast<std::uint32_t>(v[1]) << 12) |
-            (static_cast<std::uint32_t>(v[2]) << 6) | static_cast<std::uint32_t>(v[3]);
-        if (pad == 2 && (n & 0xFFFF) != 0) return false;
-        if (pad == 1 && (n & 0xFF) != 0) return false;
-        out.push_back(static_cast<std::uint8_t>(n >> 16));
-        if (pad < 2) out.push_back(static_cast<std::uint8_t>(n >> 8));
-        if (pad < 1) out.push_back(static_cast<std::uint8_t>(n));
-    }
+    std::string bytes;
+    if (!::Base64Decode(in, bytes)) return false;
+    out.assign(bytes.begin(), bytes.end());
     return true;
 }
 

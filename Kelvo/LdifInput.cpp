@@ -1,5 +1,8 @@
 #include "LdifInput.h"
 
+#include "LdifWriter.h"
+#include "pellixstrings.h"
+
 #include "Utf16.h"
 
 #include <algorithm>
@@ -38,82 +41,16 @@ std::string_view SkipSpaces(std::string_view text) {
     return text;
 }
 
-constexpr std::string_view kBase64Chars =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-constexpr std::array<std::int8_t, 256> Base64Table() {
-    std::array<std::int8_t, 256> t{};
-    for (auto& v : t)
-        v = -1;
-    for (std::size_t i = 0; i < kBase64Chars.size(); ++i)
-        t[static_cast<unsigned char>(kBase64Chars[i])] = static_cast<std::int8_t>(i);
-    return t;
-}
-
-constexpr auto kBase64Table = Base64Table();
-
 } // namespace
 
 bool IsLdifStart(std::string_view line) {
     return StartsWithNoCase(line, "version:") || StartsWithNoCase(line, "dn:");
 }
 
-bool DecodeBase64(std::string_view text, std::string& out) {
-    out.clear();
-    if (text.size() % 4 != 0) return false;
-    out.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        int v[4];
-        int padding = 0;
-        for (int k = 0; k < 4; ++k) {
-            const char c = text[i + static_cast<std::size_t>(k)];
-            if (c == '=') {
-                // Padding: only the last one or two characters of the text.
-                if (!last || k < 2) return false;
-                ++padding;
-                v[k] = 0;
-                continue;
-            }
-            if (padding != 0) return false;
-            v[k] = kBase64Table[static_cast<unsigned char>(c)];
-            if (v[k] < 0) return false;
-        }
-        const std::uint32_t bits =
-            (static_cast<std::uint32_t>(v[0]) << 18) | (static_cast<std::uint32_t>(v[1]) << 12) |
-            (static_cast<std::uint32_t>(v[2]) << 6) | static_cast<std::uint32_t>(v[3]);
-        out.push_back(static_cast<char>((bits >> 16) & 0xFF));
-        if (padding < 2) out.push_back(static_cast<char>((bits >> 8) & 0xFF));
-        if (padding < 1) out.push_back(static_cast<char>(bits & 0xFF));
-    }
-    return true;
-}
-
-std::string EncodeBase64(std::string_view bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t bits = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            bits = (bits << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        out.push_back(kBase64Chars[(bits >> 18) & 63]);
-        out.push_back(kBase64Chars[(bits >> 12) & 63]);
-        out.push_back(n > 1 ? kBase64Chars[(bits >> 6) & 63] : '=');
-        out.push_back(n > 2 ? kBase64Chars[bits & 63] : '=');
-    }
-    return out;
-}
-
 std::string LdifDnLine(std::string_view dn) {
-    bool safe = !dn.empty() && dn.front() != ' ' && dn.front() != ':' && dn.front() != '<' &&
-                dn.back() != ' ';
-    for (const char c : dn) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b == 0 || b == '\n' || b == '\r' || b >= 0x80) safe = false;
-    }
-    if (dn.empty()) return "dn:";
-    return safe ? "dn: " + std::string(dn) : "dn:: " + EncodeBase64(dn);
+    std::string line = LdifLine("dn", dn);
+    line.pop_back(); // the line end
+    return line;
 }
 
 LdifReader::LdifReader(LineReader& in, std::size_t limit) : in_(in), limit_(limit) {}
@@ -186,7 +123,7 @@ bool LdifReader::DnItem(const std::string& logical, std::uint64_t number, bool f
         std::string_view encoded = SkipSpaces(rest.substr(1));
         while (!encoded.empty() && encoded.back() == ' ')
             encoded.remove_suffix(1);
-        if (!DecodeBase64(encoded, dn))
+        if (!Base64Decode(encoded, dn))
             return refuse("holds invalid base64 in its dn:: line", true);
     } else if (rest.starts_with('<')) {
         return refuse("names its DN by a URL (dn:<), which Kelvo does not read", true);

@@ -15,11 +15,6 @@
 // "version:", "dn:" or "dn::" in any letter case.  No DN starts so.
 bool IsLdifStart(std::string_view line);
 
-// Strict base64 with padding: false for any other character, a length that
-// is not a multiple of 4 or padding anywhere but at the end.
-bool DecodeBase64(std::string_view text, std::string& out);
-std::string EncodeBase64(std::string_view bytes);
-
 // The dn: line of `dn`: "dn: text" when the DN is safe in LDIF as it is
 // (printable ASCII, not starting with a space, ':' or '<', not ending with a
 // space), else "dn:: " and the base64 of its bytes.

@@ -1,6 +1,7 @@
 #include "LdifWriter.h"
 
 #include "Secrets.h"
+#include "pellixstrings.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -98,7 +99,7 @@ void AppendValues(std::string& out, const LDAPMod& m, bool mask) {
 
 // A DN in a comment line: as it is when safe, otherwise its base64 form.
 std::string CommentDN(const std::string& dn) {
-    return LdifSafe(dn) ? dn : "(base64) " + Base64(dn);
+    return LdifSafe(dn) ? dn : "(base64) " + Base64Encode(dn);
 }
 
 std::string RefreshComment(const Request& r) {
@@ -119,33 +120,6 @@ bool LdifSafe(std::string_view value) {
     return true;
 }
 
-std::string Base64(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    auto at = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k]));
-    };
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const std::uint32_t n = (at(i) << 16) | (at(i + 1) << 8) | at(i + 2);
-        out.push_back(kAlphabet[(n >> 18) & 63]);
-        out.push_back(kAlphabet[(n >> 12) & 63]);
-        out.push_back(kAlphabet[(n >> 6) & 63]);
-        out.push_back(kAlphabet[n & 63]);
-    }
-    const std::size_t left = bytes.size() - i;
-    if (left != 0) {
-        const std::uint32_t n = (at(i) << 16) | (left == 2 ? at(i + 1) << 8 : 0);
-        out.push_back(kAlphabet[(n >> 18) & 63]);
-        out.push_back(kAlphabet[(n >> 12) & 63]);
-        out.push_back(left == 2 ? kAlphabet[(n >> 6) & 63] : '=');
-        out.push_back('=');
-    }
-    return out;
-}
-
 std::string LdifLine(std::string_view name, std::string_view value) {
     std::string line(name);
     if (value.empty()) {
@@ -153,7 +127,7 @@ std::string LdifLine(std::string_view name, std::string_view value) {
     } else if (LdifSafe(value)) {
         line.append(": ").append(value).push_back('\n');
     } else {
-        line.append(":: ").append(Base64(value)).push_back('\n');
+        line.append(":: ").append(Base64Encode(value)).push_back('\n');
     }
     return line;
 }
@@ -197,7 +171,7 @@ std::string ChangeRecord(const Request& r, bool maskSecrets) {
             out += c.ldctl_iscritical ? " true" : " false";
             if (c.ldctl_value.bv_len != 0)
                 out.append(":: ").append(
-                    Base64(std::string_view(c.ldctl_value.bv_val, c.ldctl_value.bv_len)));
+                    Base64Encode(std::string_view(c.ldctl_value.bv_val, c.ldctl_value.bv_len)));
             out.push_back('\n');
         }
     }

@@ -15,9 +15,6 @@
 // '<', and not ending with a space.
 bool LdifSafe(std::string_view value);
 
-// Standard base64 (RFC 4648) with padding.
-std::string Base64(std::string_view bytes);
-
 // "name: value\n", or "name:: <base64>\n" when the value is not safe, or
 // "name:\n" for an empty value.
 std::string LdifLine(std::string_view name, std::string_view value);

@@ -1,4 +1,5 @@
 #include "LdifInput.h"
+#include "pellixstrings.h"
 
 #include <gtest/gtest.h>
 
@@ -213,7 +214,7 @@ TEST(Base64, StrictDecodingAndRoundTrip) {
     };
     for (const auto& c : cases) {
         std::string out;
-        EXPECT_EQ(DecodeBase64(c.text, out), c.ok) << c.text;
+        EXPECT_EQ(Base64Decode(c.text, out), c.ok) << c.text;
         if (c.ok) {
             EXPECT_EQ(out, c.bytes) << c.text;
         }
@@ -223,7 +224,7 @@ TEST(Base64, StrictDecodingAndRoundTrip) {
         all.push_back(static_cast<char>(b));
     for (std::size_t n = 0; n <= all.size(); n += 37) {
         std::string back;
-        ASSERT_TRUE(DecodeBase64(EncodeBase64(all.substr(0, n)), back));
+        ASSERT_TRUE(Base64Decode(Base64Encode(all.substr(0, n)), back));
         EXPECT_EQ(back, all.substr(0, n));
     }
 }

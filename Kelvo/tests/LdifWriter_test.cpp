@@ -1,5 +1,6 @@
 #include "CaptureOutput.h"
 #include "LdifWriter.h"
+#include "pellixstrings.h"
 #include "RequestBuilder.h"
 #include "ResultPrinter.h"
 
@@ -96,7 +97,7 @@ TEST(Ldif, SafeStringsAndBase64) {
         {"\0\xff\xfe"s, "AP/+"},
     };
     for (const auto& [in, out] : vectors)
-        EXPECT_EQ(Base64(in), out) << in;
+        EXPECT_EQ(Base64Encode(in), out) << in;
 
     EXPECT_EQ(LdifLine("cn", "x y"), "cn: x y\n");
     EXPECT_EQ(LdifLine("cn", " x"), "cn:: IHg=\n");
@@ -200,7 +201,7 @@ TEST(Ldif, AddRecordsMaskSecretsOnlyWhenAsked) {
     // unicodePwd travels as the quoted password in UTF-16LE.
     const Bytes pwd = PasswordValue("S3cret!");
     EXPECT_NE(real.find("unicodepwd:: " +
-                        Base64({reinterpret_cast<const char*>(pwd.data()), pwd.size()})),
+                        Base64Encode({reinterpret_cast<const char*>(pwd.data()), pwd.size()})),
               std::string::npos)
         << real;
     EXPECT_NE(masked.find("unicodepwd: ********\n"), std::string::npos) << masked;

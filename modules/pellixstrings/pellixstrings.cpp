@@ -473,3 +473,60 @@ std::string EscapeFilterValue(std::string_view value) {
     }
     return out;
 }
+
+namespace {
+
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+} // namespace
+
+std::string Base64Encode(std::string_view bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t bits = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            bits = (bits << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        out.push_back(kBase64Alphabet[(bits >> 18) & 63]);
+        out.push_back(kBase64Alphabet[(bits >> 12) & 63]);
+        out.push_back(n > 1 ? kBase64Alphabet[(bits >> 6) & 63] : '=');
+        out.push_back(n > 2 ? kBase64Alphabet[bits & 63] : '=');
+    }
+    return out;
+}
+
+bool Base64Decode(std::string_view in, std::string& out) {
+    out.clear();
+    if (in.size() % 4 != 0) return false;
+    out.reserve(in.size() / 4 * 3);
+    for (std::size_t i = 0; i < in.size(); i += 4) {
+        const bool last = i + 4 == in.size();
+        int pad = 0;
+        if (last && in[i + 3] == '=') pad = in[i + 2] == '=' ? 2 : 1;
+        int v[4] = {0, 0, 0, 0};
+        for (int k = 0; k < 4 - pad; ++k) {
+            v[k] = Base64Value(in[i + static_cast<std::size_t>(k)]);
+            if (v[k] < 0) return false;
+        }
+        const std::uint32_t n =
+            (static_cast<std::uint32_t>(v[0]) << 18) | (static_cast<std::uint32_t>(v[1]) << 12) |
+            (static_cast<std::uint32_t>(v[2]) << 6) | static_cast<std::uint32_t>(v[3]);
+        if (pad == 2 && (n & 0xFFFF) != 0) return false;
+        if (pad == 1 && (n & 0xFF) != 0) return false;
+        out.push_back(static_cast<char>(n >> 16));
+        if (pad < 2) out.push_back(static_cast<char>((n >> 8) & 0xFF));
+        if (pad < 1) out.push_back(static_cast<char>(n & 0xFF));
+    }
+    return true;
+}

@@ -115,3 +115,9 @@ std::string RandomString(unsigned minLen, unsigned maxLen, std::string_view char
 // ')', '\' and NUL become "\2a", "\28", "\29", "\5c" and "\00"; every other
 // byte is kept, so UTF-8 text passes unchanged.
 std::string EscapeFilterValue(std::string_view value);
+
+// Base64 (RFC 4648, with padding).  Decoding is strict: whole quads, padding
+// only at the end and zero bits in the unused part of the last character, so
+// each byte string has exactly one text form.
+std::string Base64Encode(std::string_view bytes);
+bool Base64Decode(std::string_view text, std::string& out);
