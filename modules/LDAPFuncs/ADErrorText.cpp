@@ -1,5 +1,7 @@
 #include "ADErrorText.h"
 
+#include "pellixstrings.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -169,14 +171,6 @@ std::optional<std::uint32_t> HexRun(std::string_view text, std::size_t& used) {
     }
     if (used == 0) return std::nullopt;
     return value;
-}
-
-std::size_t IFind(std::string_view text, std::string_view needle) {
-    const auto it = std::ranges::search(text, needle, [](char a, char b) {
-                        return std::tolower(static_cast<unsigned char>(a)) ==
-                               std::tolower(static_cast<unsigned char>(b));
-                    }).begin();
-    return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
 }
 
 } // namespace

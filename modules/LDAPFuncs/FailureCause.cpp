@@ -1,5 +1,7 @@
 #include "FailureCause.h"
 
+#include "pellixstrings.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -126,17 +128,6 @@ constexpr FailureCauseRule kRules[] = {
 // The GnuTLS build of libldap logs a failed certificate check as
 // "TLS: peer cert untrusted or revoked (0x42)".
 constexpr std::string_view kStatusLine = "peer cert untrusted or revoked (0x";
-
-// Where `needle` starts in `text`, ignoring case; npos when it does not occur.
-std::size_t IFind(std::string_view text, std::string_view needle) {
-    const auto found = std::ranges::search(text, needle, [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
-    return found.empty() && !needle.empty()
-               ? std::string_view::npos
-               : static_cast<std::size_t>(found.begin() - text.begin());
-}
 
 // True when the pieces of `pattern` between its '*'s occur in `text` in
 // order, ignoring case.

@@ -196,7 +196,17 @@ bool IStartsWith(std::string_view text, std::string_view prefix) {
 }
 
 bool IContains(std::string_view text, std::string_view needle) {
-    return StrToLower(text).find(StrToLower(needle)) != std::string::npos;
+    return IFind(text, needle) != std::string_view::npos;
+}
+
+std::size_t IFind(std::string_view text, std::string_view needle) {
+    const auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    };
+    const auto it = std::search(text.begin(), text.end(), needle.begin(), needle.end(), same);
+    return it == text.end() && !needle.empty() ? std::string_view::npos
+                                               : static_cast<std::size_t>(it - text.begin());
 }
 
 std::string StrReplaceFirst(std::string_view text, std::string_view find,

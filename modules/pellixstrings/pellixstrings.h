@@ -47,6 +47,9 @@ std::string StrToUpper(std::string_view text);        // ASCII letters only
 bool IEquals(std::string_view a, std::string_view b); // ASCII case-insensitive
 bool IStartsWith(std::string_view text, std::string_view prefix);
 bool IContains(std::string_view text, std::string_view needle);
+// Where `needle` starts in `text`, ASCII case ignored; npos when it does not
+// occur (0 for an empty needle).
+std::size_t IFind(std::string_view text, std::string_view needle);
 
 std::string StrReplaceFirst(std::string_view text, std::string_view find,
                             std::string_view replacement, bool ignoreCase);
