@@ -20,6 +20,24 @@ start_bench_lab() { # address
     uri=ldaps://$LAB_HOST
 }
 
+create_contacts() { # count ou [attribute line]: the contacts CN=b00000... below a new OU,
+    # and $work/dns.txt listing them
+    python3 - "$1" "$2" "$work" "${3:-}" <<'PY'
+import sys
+n, ou, work, extra = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+extra = extra + "\n" if extra else ""
+with open(f"{work}/add.ldif", "w") as f:
+    f.write(f"dn: {ou}\nobjectClass: organizationalUnit\n\n")
+    for i in range(n):
+        f.write(f"dn: CN=b{i:05d},{ou}\nobjectClass: contact\n{extra}\n")
+with open(f"{work}/dns.txt", "w") as f:
+    for i in range(n):
+        f.write(f"CN=b{i:05d},{ou}\n")
+PY
+    echo "creating $1 objects..."
+    ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
+}
+
 measure() { # wall user sys
     /usr/bin/time -f '%e %U %S' -o "$work/t" "$@" >/dev/null 2>"$work/err" || {
         cat "$work/err" >&2

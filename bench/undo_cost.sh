@@ -19,19 +19,7 @@ source "$here/lab_bench.sh"
 start_bench_lab 127.0.84.41
 ou="OU=bench,$LAB_BASE"
 
-python3 - "$count" "$ou" "$work" <<'PY'
-import sys
-n, ou, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
-with open(f"{work}/add.ldif", "w") as f:
-    f.write(f"dn: {ou}\nobjectClass: organizationalUnit\n\n")
-    for i in range(n):
-        f.write(f"dn: CN=b{i:05d},{ou}\nobjectClass: contact\ndescription: start\n\n")
-with open(f"{work}/dns.txt", "w") as f:
-    for i in range(n):
-        f.write(f"CN=b{i:05d},{ou}\n")
-PY
-echo "creating $count objects..."
-ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
+create_contacts "$count" "$ou" "description: start"
 
 kelvo_run() { # name [extra switches...]
     local name=$1
