@@ -20,16 +20,20 @@ start_bench_lab() { # address
     uri=ldaps://$LAB_HOST
 }
 
-create_contacts() { # count ou [attribute line]: the contacts CN=b00000... below a new OU,
-    # and $work/dns.txt listing them
-    python3 - "$1" "$2" "$work" "${3:-}" <<'PY'
+create_objects() { # count ou class [attribute line]: objects CN=b00000... of the class
+    # below a new OU (groups get a sAMAccountName), and $work/dns.txt listing them
+    python3 - "$1" "$2" "$3" "$work" "${4:-}" <<'PY'
 import sys
-n, ou, work, extra = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-extra = extra + "\n" if extra else ""
+n, ou, cls, work, extra = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
 with open(f"{work}/add.ldif", "w") as f:
     f.write(f"dn: {ou}\nobjectClass: organizationalUnit\n\n")
     for i in range(n):
-        f.write(f"dn: CN=b{i:05d},{ou}\nobjectClass: contact\n{extra}\n")
+        lines = [f"dn: CN=b{i:05d},{ou}", f"objectClass: {cls}"]
+        if cls == "group":
+            lines.append(f"sAMAccountName: bench{i:05d}")
+        if extra:
+            lines.append(extra)
+        f.write("\n".join(lines) + "\n\n")
 with open(f"{work}/dns.txt", "w") as f:
     for i in range(n):
         f.write(f"CN=b{i:05d},{ou}\n")

@@ -19,7 +19,7 @@ source "$here/lab_bench.sh"
 start_bench_lab "${3:-127.0.0.42}"
 ou="OU=bench,$LAB_BASE"
 
-create_contacts "$count" "$ou"
+create_objects "$count" "$ou" contact
 
 kelvo_run() { # value [extra switches...]
     local value=$1

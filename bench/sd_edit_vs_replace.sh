@@ -20,19 +20,7 @@ source "$here/lab_bench.sh"
 start_bench_lab 127.0.0.43
 ou="OU=sdbench,$LAB_BASE"
 
-python3 - "$count" "$ou" "$work" <<'PY'
-import sys
-n, ou, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
-with open(f"{work}/add.ldif", "w") as f:
-    f.write(f"dn: {ou}\nobjectClass: organizationalUnit\n\n")
-    for i in range(n):
-        f.write(f"dn: CN=g{i:05d},{ou}\nobjectClass: group\nsAMAccountName: sdb{i:05d}\n\n")
-with open(f"{work}/dns.txt", "w") as f:
-    for i in range(n):
-        f.write(f"CN=g{i:05d},{ou}\n")
-PY
-echo "creating $count groups..."
-ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
+create_objects "$count" "$ou" group
 
 kelvo_run() { # action...
     /usr/bin/time -f '%e %U %S' -o "$work/t" "$bin" -unsafe -h "$LAB_HOST" -ssl -simple \
@@ -64,7 +52,7 @@ done
 
 # The directory must hold what the last runs wrote, on the first and last object.
 for i in 0 $((count - 1)); do
-    dn=$(printf 'CN=g%05d,%s' "$i" "$ou")
+    dn=$(printf 'CN=b%05d,%s' "$i" "$ou")
     ldapsearch -LLL -o ldif-wrap=no -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" \
         -E '!1.2.840.113556.1.4.801=::MAMCAQQ=' -b "$dn" -s base '(objectClass=*)' \
         nTSecurityDescriptor description >"$work/read"

@@ -19,7 +19,7 @@ source "$here/lab_bench.sh"
 start_bench_lab 127.0.84.41
 ou="OU=bench,$LAB_BASE"
 
-create_contacts "$count" "$ou" "description: start"
+create_objects "$count" "$ou" contact "description: start"
 
 kelvo_run() { # name [extra switches...]
     local name=$1
