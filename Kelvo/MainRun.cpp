@@ -8,6 +8,7 @@
 #include "EncPwd.h"
 #include "Expansion.h"
 #include "Import.h"
+#include "InFlightOrder.h"
 #include "LDAPFuncs.h"
 #include "LdifWriter.h"
 #include "ObjectActions.h"
@@ -25,9 +26,11 @@
 #include "ValueEncoding.h"
 #include "pellixstrings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -88,6 +91,11 @@ class SessionLookups final : public DirectoryLookups {
     bool showRecycled_;
 };
 
+// Requests in flight at most (-parallel), and objects built and not yet
+// reported for each of them.
+constexpr std::uint32_t kMaxInFlight = 64;
+constexpr std::size_t kQueuedPerInFlight = 4;
+
 // A whole number from 0 to `max`, in decimal digits only.
 std::optional<std::uint32_t> ParseCount(const std::string& text, std::uint32_t max) {
     if (text.empty() || text.size() > 10 ||
@@ -134,8 +142,37 @@ class Run {
     Step Prepare();
     Step PrepareImport();
     Step Loop();
-    Step SendRecorded(UndoRecorder& undo, BuildOutcome& built, Result& result,
-                      const ResultPrinter& printer);
+    // The request loop: slots for the objects from build to report.
+    struct Slot {
+        std::size_t index = 0; // in input_.targets
+        BuildOutcome built;
+        Target shown; // the DN line's object
+        Result result;
+        RequestScope scope;        // what the request acts on
+        bool inFlight = false;     // sent, not answered
+        bool undoPending = false;  // its undo is in flight in the undo file
+        bool begun = false;        // its DN line is shown
+        bool retriesShown = false; // tree-nuke repeats were shown as they went
+    };
+    struct LoopState {
+        const ResultPrinter& printer;
+        UndoRecorder* undo = nullptr;
+        std::size_t width = 1; // requests in flight at most
+        RequestsInFlight* flight = nullptr;
+        std::deque<Slot> slots;  // built and not yet reported, in input order
+        bool stopped = false;    // no further object is built or sent
+        bool failedStop = false; // stopped by a failure or a lost server
+        std::uint32_t lastError = 0;
+        std::optional<Failure> ending; // the run ends with this once all is reported
+    };
+    RequestScope SlotScope(const Slot& slot, const Target& target) const;
+    bool WaitForOverlaps(LoopState& loop, const RequestScope& scope);
+    void TakeAnswer(LoopState& loop);
+    void StopOnFailure(LoopState& loop, const Slot& slot) const;
+    void Dispatch(LoopState& loop, Slot& slot);
+    void BeginReport(LoopState& loop, Slot& slot);
+    void ReportAnswered(LoopState& loop);
+    void Report(LoopState& loop, Slot& slot);
     int End(std::uint32_t lastError);
     int Finish(const Failure& failure); // every exit after start-up passes here
     Step CloseLog();                    // fails when a log line could not be written
@@ -147,8 +184,6 @@ class Run {
     void WriteReject(const Target& target);
     Step FinishTargets();
     Failure RejectsFailure();
-    // Sends one built request, or with -whatif shows it; -ldifout records it.
-    Result Perform(BuildOutcome& built, const ResultPrinter& printer);
     Step CloseLdif(); // fails, once, when a record could not be written
 
     bool Quiet() const { return Globals().quiet; }
@@ -572,6 +607,16 @@ Step Run::Conversions() {
         s_.safety = std::max(s_.safety, s_.upto);
     }
     if (has(sw::dotcount)) (void)count(sw::dotcount, 0xFFFFFFFFu);
+    if (has(sw::parallel)) {
+        const std::string text = val(sw::parallel);
+        const auto n = ParseCount(text, kMaxInFlight);
+        if (!n || *n == 0)
+            return UsageFailure(ErrorBlockText({"Bad value specified for -parallel: \"" + text +
+                                                "\". Use a whole number from 1 to " +
+                                                std::to_string(kMaxInFlight) + "."},
+                                               ErrorFrame::Spaced));
+        s_.parallel = *n;
+    }
     if (bad) return bad;
     if (has(sw::unsafe)) s_.safety = 0xFFFFFFFFu;
     if (has(sw::p)) s_.port = ToSigned(val(sw::p));
@@ -1249,60 +1294,57 @@ Step Run::Loop() {
         undo.emplace(*undoReads, *undoFile_, UndoServer{root_->IsWindowsLDAP()});
     }
 
-    std::size_t processed = 0;
-    std::uint32_t lastError = 0;
-    for (const Target& target : input_.targets) {
-        ++processed;
+    // Objects go through in input order: each is built, then sent (with -parallel, without
+    // waiting for its answer), then reported once it and every object before it are
+    // answered.  A request waits while an earlier one on the same object, an ancestor or a
+    // descendant is unanswered, and is then built again: what the build read of the
+    // directory may have changed.
+    const std::size_t width = s.whatIf ? 1 : std::max<std::uint32_t>(s.parallel, 1);
+    LoopState loop{printer, undo ? &*undo : nullptr, width};
+    RequestsInFlight flight(ld_);
+    loop.flight = &flight;
+    for (std::size_t index = 0; index < input_.targets.size() && !loop.stopped; ++index) {
+        const Target& target = input_.targets[index];
+        Slot slot;
+        slot.index = index;
+        slot.built = builder.Build(target, index);
+        slot.scope = SlotScope(slot, target);
+        if (WaitForOverlaps(loop, slot.scope)) {
+            slot.built = builder.Build(target, index);
+            slot.scope = SlotScope(slot, target);
+        }
         // The DN line names the object the request acts on (-bmod and
         // -replacedn may rename the input's DN).
-        BuildOutcome built = builder.Build(target, processed - 1);
-        Target shown = target;
-        if (!built.request.dn.empty()) shown.dn = built.request.dn;
-        printer.Begin(shown, processed);
-        printer.Notes(built.request.notes);
-        Result result;
-        switch (built.status) {
-        case BuildOutcome::Status::Fatal:
-            return Fail(built.exitCode, std::move(built.fatalText));
-        case BuildOutcome::Status::Done:
-            break;
-        case BuildOutcome::Status::Failed:
-            result.code = built.code;
-            break;
-        case BuildOutcome::Status::Send:
-            if (undo) {
-                if (Step r = SendRecorded(*undo, built, result, printer)) return r;
-                undoRecorded_ = undo->Recorded();
-                break;
-            }
-            result = Perform(built, printer);
-            break;
-        }
-        if (result.code == 0) {
-            ++succeeded_;
-            printer.Succeeded(built.request, result);
-            if (Step r = RecordOutcome(processed - 1, false)) return r;
+        slot.shown = target;
+        if (!slot.built.request.dn.empty()) slot.shown.dn = slot.built.request.dn;
+        // The request stays in its slot until answered: a repeated tree
+        // delete and the refresh after a write send it again.
+        Slot& placed = loop.slots.emplace_back(std::move(slot));
+        Dispatch(loop, placed);
+        if (placed.built.status == BuildOutcome::Status::Fatal) loop.stopped = true;
+        if (!placed.inFlight) {
+            StopOnFailure(loop, placed);
+            ReportAnswered(loop);
             continue;
         }
-        ++failed_;
-        lastError = result.code;
-        const bool before = built.status == BuildOutcome::Status::Failed;
-        printer.Failed(shown, result, before ? built.message : std::string(),
-                       !before || built.showLdapError);
-        if (Step r = RecordOutcome(processed - 1, true)) return r;
-        // A server that is gone answers nothing more: stop, also with -cont.
-        if (result.code == static_cast<std::uint32_t>(exitcode::kServerDown)) {
-            serverLost_ = true;
-            printer.ServerLost();
-            break;
-        }
-        if (!s.cont) {
-            printer.Stopping();
-            break;
+        // Memory stays bounded by the width: a full window waits for answers.
+        while (flight.Count() != 0 &&
+               (flight.Count() >= width || loop.slots.size() >= kQueuedPerInFlight * width)) {
+            TakeAnswer(loop);
+            ReportAnswered(loop);
         }
     }
+    // What was sent is awaited and reported, also when the run stops early.
+    while (flight.Count() != 0) {
+        TakeAnswer(loop);
+        ReportAnswered(loop);
+    }
+    ReportAnswered(loop);
+    if (loop.ending) return loop.ending;
+
     if (po.progress) RestoreTitle();
     if (s.whatIf) printer.NotSentSummary(notSent_);
+    std::uint32_t lastError = loop.lastError;
     // Input lines refused as DNs are failed objects too.
     if (lastError == 0 && input_.rejected != 0)
         lastError = static_cast<std::uint32_t>(exitcode::kBadInputDN);
@@ -1313,59 +1355,200 @@ Step Run::Loop() {
     return Exit(End(lastError));
 }
 
-// Sends one request under -undo.  A request whose undo cannot be recorded
-// becomes a failed object that sent nothing; a change made whose undo record
-// is incomplete fails the object; an undo file that cannot be written ends
-// the run.
-Step Run::SendRecorded(UndoRecorder& undo, BuildOutcome& built, Result& result,
-                       const ResultPrinter& printer) {
-    auto failObject = [&](const UndoRecorder::Verdict& v) {
-        built.status = BuildOutcome::Status::Failed;
-        built.code = v.code;
-        built.message = v.message;
-        built.showLdapError = false;
-        result.code = v.code;
-    };
-    UndoRecorder::Verdict v = undo.Before(built.request);
-    if (v.fatal) return Fail(exitcode::kFatal, v.message + std::string(kDidNotComplete));
-    if (!v.send) {
-        failObject(v);
-        return std::nullopt;
-    }
-    result = Perform(built, printer);
-    v = undo.After(built.request, result);
-    if (v.fatal) return Fail(exitcode::kFatal, v.message + std::string(kDidNotComplete));
-    if (!v.message.empty()) failObject(v);
-    return std::nullopt;
+// The objects a slot's request acts on; a request the builder refused is
+// placed by its input DN.
+RequestScope Run::SlotScope(const Slot& slot, const Target& target) const {
+    if (slot.built.status == BuildOutcome::Status::Send) return ScopeOf(slot.built.request);
+    Request placed;
+    placed.dn = slot.built.request.dn.empty() ? target.dn : slot.built.request.dn;
+    return ScopeOf(placed);
 }
 
-// The -ldifout file holds what the directory took: a record is written once
-// the server confirmed the write (a write whose time-to-live refresh failed
-// after it is still a change made), or, with -whatif, as the request is
-// shown.  A request with no LDIF form fails under -whatif like a request the
-// builder refused.
-Result Run::Perform(BuildOutcome& built, const ResultPrinter& printer) {
+// Waits for the answers of the requests in flight that overlap `scope`;
+// true when there were any.
+bool Run::WaitForOverlaps(LoopState& loop, const RequestScope& scope) {
+    bool waited = false;
+    for (;;) {
+        const bool busy = std::any_of(loop.slots.begin(), loop.slots.end(), [&](const Slot& s) {
+            return s.inFlight && Overlaps(s.scope, scope);
+        });
+        if (!busy || loop.flight->Count() == 0) return waited;
+        TakeAnswer(loop);
+        waited = true;
+    }
+}
+
+// Takes the next answer into its slot.
+void Run::TakeAnswer(LoopState& loop) {
+    RequestsInFlight::Answer a = loop.flight->Next();
+    for (Slot& s : loop.slots)
+        if (s.inFlight && s.index == a.tag) {
+            s.result = std::move(a.result);
+            s.inFlight = false;
+            StopOnFailure(loop, s);
+            return;
+        }
+}
+
+// A failure that will stop the run once reported stops new requests now:
+// the run would not have gone past it one request at a time.
+void Run::StopOnFailure(LoopState& loop, const Slot& slot) const {
+    if (slot.result.code == 0) return;
+    if (!Settings().cont || slot.result.code == static_cast<std::uint32_t>(exitcode::kServerDown))
+        loop.stopped = true;
+}
+
+// Sends a built request, or with -whatif shows it: a refused request, one
+// whose undo cannot be recorded and one with no LDIF form under -whatif fail
+// here, before anything is sent.
+void Run::Dispatch(LoopState& loop, Slot& slot) {
+    BuildOutcome& built = slot.built;
+    Result& result = slot.result;
+    switch (built.status) {
+    case BuildOutcome::Status::Fatal:
+    case BuildOutcome::Status::Done:
+        return;
+    case BuildOutcome::Status::Failed:
+        result.code = built.code;
+        return;
+    case BuildOutcome::Status::Send:
+        break;
+    }
     const Request& request = built.request;
-    Result result;
+    auto failObject = [&](std::uint32_t code, std::string message) {
+        built.status = BuildOutcome::Status::Failed;
+        built.code = result.code = code;
+        built.message = std::move(message);
+        built.showLdapError = false;
+    };
     if (Settings().whatIf) {
         if (std::string problem = LdifProblem(request); !problem.empty()) {
-            built.status = BuildOutcome::Status::Failed;
-            built.code = result.code = ToWinLdapCode(LDAP_PARAM_ERROR);
-            built.message = ": ERROR: The request has no LDIF form: " + problem + "\n";
-            built.showLdapError = false;
-            return result;
+            failObject(ToWinLdapCode(LDAP_PARAM_ERROR),
+                       ": ERROR: The request has no LDIF form: " + problem + "\n");
+            return;
         }
-        printer.NotSent(request);
         result.notSent = true;
+        return;
+    }
+    if (loop.undo) {
+        UndoRecorder::Verdict v = loop.undo->Before(request);
+        if (v.fatal) {
+            built.status = BuildOutcome::Status::Fatal;
+            built.exitCode = exitcode::kFatal;
+            built.fatalText = v.message + std::string(kDidNotComplete);
+            return;
+        }
+        if (!v.send) {
+            failObject(v.code, v.message);
+            return;
+        }
+        slot.undoPending = true;
+    }
+    if (loop.width == 1) {
+        // One at a time: the object's lines come first, so that a long tree
+        // delete shows its progress as it goes.
+        BeginReport(loop, slot);
+        result = Send(ld_, request, [&loop] { loop.printer.Retry(); });
+        slot.retriesShown = true;
+        return;
+    }
+    if (auto done = loop.flight->Start(request, slot.index))
+        result = std::move(*done);
+    else
+        slot.inFlight = true;
+}
+
+// The object's DN line and the lines that go with its request.
+void Run::BeginReport(LoopState& loop, Slot& slot) {
+    if (slot.begun) return;
+    slot.begun = true;
+    loop.printer.Begin(slot.shown, slot.index + 1);
+    loop.printer.Notes(slot.built.request.notes);
+}
+
+// Reports the answered objects at the front, in input order.
+void Run::ReportAnswered(LoopState& loop) {
+    while (!loop.slots.empty() && !loop.slots.front().inFlight) {
+        Report(loop, loop.slots.front());
+        loop.slots.pop_front();
+    }
+}
+
+// Reports one object: its lines, the undo record and LDIF record of a change
+// made, the rejects file, and whether the run goes on.  A failure that ends
+// the run is kept in `loop.ending`; the objects already sent are still
+// reported after it.
+void Run::Report(LoopState& loop, Slot& slot) {
+    const RunSettings& s = Settings();
+    BuildOutcome& built = slot.built;
+    Result& result = slot.result;
+    auto end = [&loop](Failure f) {
+        if (!loop.ending) loop.ending = std::move(f);
+        loop.stopped = true;
+    };
+    if (built.status == BuildOutcome::Status::Fatal) {
+        // Reached only when nothing stopped the run before it.
+        if (loop.ending || loop.failedStop) return;
+        BeginReport(loop, slot);
+        end(Fail(built.exitCode, std::move(built.fatalText)));
+        return;
+    }
+    BeginReport(loop, slot);
+    if (result.notSent) {
+        loop.printer.NotSent(built.request);
         ++notSent_;
-    } else {
-        result = Send(ld_, request, [&printer] { printer.Retry(); });
+    }
+    if (!slot.retriesShown)
+        for (int i = 1; i < result.attempts; ++i)
+            loop.printer.Retry();
+    if (built.status == BuildOutcome::Status::Send) {
+        const Request& request = built.request;
         const bool written =
             request.kind == RequestKind::Modify || request.kind == RequestKind::Add;
-        if (result.code != 0 && !(written && result.refreshed)) return result;
+        // The -ldifout file holds what the directory took: a write whose
+        // time-to-live refresh failed after it is still a change made.
+        if (result.notSent || result.code == 0 || (written && result.refreshed))
+            ldif_.Write(request);
+        if (slot.undoPending) {
+            const UndoRecorder::Verdict v = loop.undo->After(request, result);
+            undoRecorded_ = loop.undo->Recorded();
+            if (v.fatal) {
+                end(Fail(exitcode::kFatal, v.message + std::string(kDidNotComplete)));
+            } else if (!v.message.empty()) {
+                // The change was made, but its undo record is incomplete.
+                built.status = BuildOutcome::Status::Failed;
+                built.code = result.code = v.code;
+                built.message = v.message;
+                built.showLdapError = false;
+            }
+        }
     }
-    ldif_.Write(request);
-    return result;
+    if (result.code == 0) {
+        ++succeeded_;
+        loop.printer.Succeeded(built.request, result);
+        if (Step r = RecordOutcome(slot.index, false)) end(std::move(*r));
+        return;
+    }
+    ++failed_;
+    // Objects already in flight when the run stopped are reported; the exit
+    // status stays that of the failure that stopped it.
+    if (!loop.failedStop) loop.lastError = result.code;
+    const bool before = built.status == BuildOutcome::Status::Failed;
+    loop.printer.Failed(slot.shown, result, before ? built.message : std::string(),
+                        !before || built.showLdapError);
+    if (Step r = RecordOutcome(slot.index, true)) end(std::move(*r));
+    if (loop.failedStop) return;
+    // A server that is gone answers nothing more: stop, also with -cont.
+    if (result.code == static_cast<std::uint32_t>(exitcode::kServerDown)) {
+        serverLost_ = true;
+        loop.printer.ServerLost();
+        loop.failedStop = loop.stopped = true;
+        return;
+    }
+    if (!s.cont) {
+        loop.printer.Stopping();
+        loop.failedStop = loop.stopped = true;
+    }
 }
 
 int Run::End(std::uint32_t lastError) {

@@ -56,6 +56,7 @@ struct RunSettings {
     std::int32_t timeout = 120;
     std::uint32_t safety = 10;
     std::uint32_t upto = 0;
+    std::uint32_t parallel = 1; // requests in flight at once
     std::int32_t port = 0;
     std::uint32_t dotInterval = 1000;
     std::int32_t counterStart = 0;

@@ -887,6 +887,15 @@ inline constexpr SwitchDef kSwitchTable[] = {
              "built) to file as LDIF that ldapmodify -f can replay, created with mode "
              "0600. Password values are written as sent: keep the file private.",
      .place = {HelpSection::Output, HelpBlock::Main, 12}},
+    {.name = "parallel",
+     .kind = ValueKind::Required,
+     .defaultText = "1",
+     .term = "-parallel n",
+     .help = "Keep up to n requests (1 to 64) in flight on the session. Output, log, "
+             "rejects, undo and LDIF files stay in input order; a request waits while an "
+             "earlier one on the same object, a parent or a child is unanswered. Without "
+             "-cont the first failure stops new requests; those sent are still reported.",
+     .place = {HelpSection::Update, HelpBlock::Main, 14}},
 };
 
 // The name, checked at compile time against the table.
@@ -1056,6 +1065,7 @@ inline constexpr std::string_view csvq = Declared("csvq");
 inline constexpr std::string_view encpwd = Declared("encpwd");
 inline constexpr std::string_view whatif = Declared("whatif");
 inline constexpr std::string_view ldifout = Declared("ldifout");
+inline constexpr std::string_view parallel = Declared("parallel");
 } // namespace sw
 
 // The row of a declared switch (name compared without regard to case), or

@@ -606,7 +606,9 @@ bool UndoFile::Rewrite(const std::string& header, std::uint64_t space, bool reco
     std::string buffer;
     for (std::size_t i = blocks_.size(); i-- > 0;) {
         const Block& b = blocks_[i];
-        if (recordsOnly && !b.record && inFlight_ != i) continue;
+        if (recordsOnly && !b.record &&
+            std::find(inFlight_.begin(), inFlight_.end(), i) == inFlight_.end())
+            continue;
         buffer.resize(b.size);
         const std::uint64_t at = size_ - b.fromEnd;
         std::size_t done = 0;
@@ -647,7 +649,7 @@ bool UndoFile::InFlight(const std::string& title, const std::string& records) {
     front_ -= block.size();
     if (!WriteAt(front_, block)) return false;
     blocks_.push_back({size_ - front_, block.size(), false});
-    inFlight_ = blocks_.size() - 1;
+    inFlight_.push_back(blocks_.size() - 1);
     return true;
 }
 
@@ -672,18 +674,18 @@ bool UndoFile::Confirmed(const std::string& records) {
         if (!WriteAt(at + s, "d")) return false;
     front_ = at;
     blocks_.push_back({size_ - front_, records.size(), true});
-    if (inFlight_) {
-        const Block& b = blocks_[*inFlight_];
+    if (!inFlight_.empty()) {
+        const Block& b = blocks_[inFlight_.front()];
+        inFlight_.pop_front();
         if (!WriteAt(size_ - b.fromEnd, MarkerConfirmed())) return false;
-        inFlight_.reset();
     }
     return true;
 }
 
 bool UndoFile::Failed() {
-    if (!inFlight_) return true;
-    const Block& b = blocks_[*inFlight_];
-    inFlight_.reset();
+    if (inFlight_.empty()) return true;
+    const Block& b = blocks_[inFlight_.front()];
+    inFlight_.pop_front();
     return WriteAt(size_ - b.fromEnd, MarkerFailed());
 }
 
@@ -711,20 +713,19 @@ std::string UndoRecorder::Title(const Request& r, const ObjectState& s) const {
 
 UndoRecorder::Verdict UndoRecorder::Before(const Request& r) {
     Verdict v;
-    plan_ = PlanUndo(r, server_);
-    before_ = {};
+    Pending p{PlanUndo(r, server_), {}, {}};
     auto refuse = [&](std::uint32_t code, std::string why) {
         v.send = false;
         v.code = code;
         v.message = "ERROR: Cannot record an undo for this change: " + std::move(why) + "\n";
         return v;
     };
-    if (!plan_.refusal.empty())
-        return refuse(static_cast<std::uint32_t>(exitcode::kUndoRefused), plan_.refusal);
+    if (!p.plan.refusal.empty())
+        return refuse(static_cast<std::uint32_t>(exitcode::kUndoRefused), p.plan.refusal);
     if (r.kind == RequestKind::None) return v;
-    if (plan_.read) {
+    if (p.plan.read) {
         const EntryReadResult read =
-            reads_.Read(r.dn, plan_.attributes, plan_.sdFlags, plan_.showDeleted);
+            reads_.Read(r.dn, p.plan.attributes, p.plan.sdFlags, p.plan.showDeleted);
         if (read.code != 0) {
             std::string why = "the object's current state cannot be read (error 0x" +
                               [](int c) {
@@ -738,26 +739,31 @@ UndoRecorder::Verdict UndoRecorder::Before(const Request& r) {
         if (!read.found)
             return refuse(static_cast<std::uint32_t>(exitcode::kSkippedObject),
                           "the object does not exist.");
-        before_ = ToObjectState(read);
-        if (plan_.tombstone && before_.guid.size() != 16)
+        p.before = ToObjectState(read);
+        if (p.plan.tombstone && p.before.guid.size() != 16)
             return refuse(static_cast<std::uint32_t>(exitcode::kUndoRefused),
                           "the object's objectGUID cannot be read, so its tombstone could not be "
                           "found.");
     }
     ++sent_;
-    const std::string preview = UndoRecordsText(UndoRequests(r, before_, {}));
-    if (!file_.InFlight(Title(r, before_), preview)) {
+    const std::string preview = UndoRecordsText(UndoRequests(r, p.before, {}));
+    p.title = Title(r, p.before);
+    if (!file_.InFlight(p.title, preview)) {
         v.send = false;
         v.fatal = true;
         v.code = static_cast<std::uint32_t>(exitcode::kFatal);
         v.message = "ERROR: Could not write the undo file " + file_.Error() + "\n";
+        return v;
     }
+    pending_.push_back(std::move(p));
     return v;
 }
 
 UndoRecorder::Verdict UndoRecorder::After(const Request& r, const Result& result) {
     Verdict v;
-    if (r.kind == RequestKind::None) return v;
+    if (r.kind == RequestKind::None || pending_.empty()) return v;
+    const Pending p = std::move(pending_.front());
+    pending_.pop_front();
     auto fileError = [&] {
         v.fatal = true;
         v.code = static_cast<std::uint32_t>(exitcode::kFatal);
@@ -772,17 +778,17 @@ UndoRecorder::Verdict UndoRecorder::After(const Request& r, const Result& result
     }
     ObjectState tombstone;
     std::string incomplete;
-    if (plan_.tombstone) {
+    if (p.plan.tombstone) {
         const EntryReadResult read =
-            reads_.ReadTombstone(before_.guid, {"*", "objectGUID"}, std::nullopt);
+            reads_.ReadTombstone(p.before.guid, {"*", "objectGUID"}, std::nullopt);
         tombstone = ToObjectState(read);
         if (read.code != 0 || !read.found)
             incomplete = "ERROR: The object was deleted, but its tombstone could not be read; "
                          "its undo record is addressed by objectGUID and may need the "
                          "tombstone's DN.\n";
     }
-    const std::vector<Request> undo = UndoRequests(r, before_, tombstone);
-    std::string text = "# " + Title(r, before_) + "\n" + UndoRecordsText(undo);
+    const std::vector<Request> undo = UndoRequests(r, p.before, tombstone);
+    std::string text = "# " + p.title + "\n" + UndoRecordsText(undo);
     if (!file_.Confirmed(text)) return fileError();
     ++recorded_;
     if (!incomplete.empty()) {

@@ -15,6 +15,7 @@
 #include "Request.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -115,11 +116,13 @@ class UndoFile {
 
     // Creates (replaces) `path`, mode 0600, no symbolic links.
     bool Open(const std::string& path, const std::string& header, std::size_t space = 16384);
-    // The undo of the request about to be sent, as comment lines.
+    // The undo of the request about to be sent, as comment lines.  Several
+    // requests may be in flight; Confirmed and Failed answer them in the
+    // order they were sent.
     bool InFlight(const std::string& title, const std::string& records);
-    // The request in flight was confirmed: its records go in.
+    // The oldest request in flight was confirmed: its records go in.
     bool Confirmed(const std::string& records);
-    // The request in flight failed.
+    // The oldest request in flight failed.
     bool Failed();
     // The final compact file, with `header`.
     bool Finish(const std::string& header);
@@ -148,11 +151,13 @@ class UndoFile {
     std::uint64_t size_ = 0;  // file size
     std::uint64_t front_ = 0; // offset of the newest block
     std::vector<Block> blocks_;
-    std::optional<std::size_t> inFlight_; // index into blocks_
+    std::deque<std::size_t> inFlight_; // indexes into blocks_, oldest first
     std::string error_;
 };
 
 // Reads, decides and records, around the send point of the run's loop.
+// Several requests may be in flight: After answers the requests Before let
+// through, in the order it let them through.
 class UndoRecorder {
   public:
     UndoRecorder(UndoReads& reads, UndoFile& file, UndoServer server)
@@ -178,8 +183,13 @@ class UndoRecorder {
     UndoReads& reads_;
     UndoFile& file_;
     UndoServer server_;
-    UndoPlan plan_;
-    ObjectState before_;
+    // What Before read, for each request let through and not yet answered.
+    struct Pending {
+        UndoPlan plan;
+        ObjectState before;
+        std::string title;
+    };
+    std::deque<Pending> pending_;
     std::uint64_t sent_ = 0;
     std::uint64_t recorded_ = 0;
 };

@@ -37,7 +37,7 @@ constexpr std::string_view kDeclarationOrder =
     "eignore ef log :append $undo importexclattr replacedn replacedndelim sc dotcount csvmodnull "
     "dynamic tmpobj hackon :sdsimple :sdverbatim :sdwhatif $sd $sdni dsd stdinadd stdinrm "
     "stdinreplace stdinsort stdinsortreverse csvfile :showdel :showdel+ :showrecycled "
-    ":getsecin $chgpwd $changepwd $setpwd csvq :encpwd $rejects :whatif $ldifout";
+    ":getsecin $chgpwd $changepwd $setpwd csvq :encpwd $rejects :whatif $ldifout $parallel";
 
 TEST(SwitchTable, DeclarationStringsKeepTheirMarkersAndOrder) {
     std::string joined;

@@ -466,6 +466,45 @@ TEST_F(UndoFileTest, TwoChangesToOneObjectAndRenameThenModifyComeBackLastFirst) 
     EXPECT_EQ(at("description: d"), std::string::npos);
 }
 
+TEST_F(UndoFileTest, RequestsInFlightTogetherAreRecordedInTheOrderTheyWereSent) {
+    FakeReads reads;
+    for (const char* name : {"a", "b", "c"})
+        reads.objects[std::string("cn=") + name + ",dc=t"] =
+            State(std::string("CN=") + name + ",DC=t", {{"description", {name}}});
+    UndoFile file;
+    ASSERT_TRUE(file.Open(path_, "# h\n", 64));
+    UndoRecorder rec(reads, file, {true});
+    auto describe = [](const std::string& dn) {
+        auto m = std::make_shared<ModList>();
+        m->AddStrings(LDAP_MOD_REPLACE, "description", {"new"});
+        return Modify(dn, m);
+    };
+    const Request a = describe("cn=a,dc=t"), b = describe("cn=b,dc=t"), c = describe("cn=c,dc=t");
+    // All three are sent before the first answer; b fails.
+    ASSERT_TRUE(rec.Before(a).send);
+    ASSERT_TRUE(rec.Before(b).send);
+    ASSERT_TRUE(rec.Before(c).send);
+    const std::string inFlight = Slurp(path_);
+    EXPECT_TRUE(Records(inFlight).empty());
+    ASSERT_EQ(rec.After(a, {}).message, "");
+    Result refused;
+    refused.code = 50;
+    ASSERT_EQ(rec.After(b, refused).message, "");
+    ASSERT_EQ(rec.After(c, {}).message, "");
+    EXPECT_EQ(rec.Recorded(), 2u);
+    const std::string running = Slurp(path_);
+    EXPECT_EQ(Records(running), (std::vector<std::string>{"dn: CN=c,DC=t", "dn: CN=a,DC=t"}));
+    EXPECT_EQ(running.find(UndoFile::MarkerInFlight()), std::string::npos);
+    ASSERT_TRUE(file.Finish("# h\n\n"));
+    const std::string text = Slurp(path_);
+    EXPECT_EQ(Records(text), (std::vector<std::string>{"dn: CN=c,DC=t", "dn: CN=a,DC=t"}));
+    // Each record keeps the number of its own change.
+    EXPECT_NE(text.find("# change 3: modify cn=c,dc=t"), std::string::npos);
+    EXPECT_NE(text.find("# change 1: modify cn=a,dc=t"), std::string::npos);
+    EXPECT_NE(text.find("description: c"), std::string::npos);
+    EXPECT_EQ(text.find("description: b"), std::string::npos);
+}
+
 TEST_F(UndoFileTest, RefusedAndUnreadableObjectsAreNotSent) {
     FakeReads reads;
     UndoFile file;
