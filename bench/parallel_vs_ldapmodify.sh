@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# Requests in flight against a server in another site: COUNT (default 5000)
+# objects each get one replace over one session, driven by a piped DN list
+# (Kelvo) or the equivalent LDIF (ldapmodify), through bench/latency_proxy.py,
+# a loopback relay that delays each direction by DELAY_MS (default 2.5, a 5 ms
+# round trip), and once more without the relay.
+#
+#   bench/parallel_vs_ldapmodify.sh [BINARY] [COUNT] [DELAY_MS]
+#
+# On the lab Active Directory (LDAPS, simple bind) Kelvo -parallel 16 runs
+# against ldapmodify, twice each, alternating, and the better run counts;
+# targets: at most 0.25 of ldapmodify's wall time through the relay, at most
+# 0.6 without it.  Then the curve of Kelvo's wall time over -parallel 1, 2,
+# 4, 8, 16 and 32 through the relay.  The same on the lab slapd (plain LDAP,
+# a multi-threaded server), reported without targets.  Every run is checked:
+# Kelvo reported every object and completed, ldapmodify exited 0, and the
+# directory holds the value the run wrote on every object.  Exits non-zero
+# when a check or a target fails.  Starts its own labs on 127.0.84.51 and
+# 127.0.84.52 and stops them, and the relays, again.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(realpath "${1:-$here/../build/kelvo}")
+count=${2:-5000}
+delay=${3:-2.5}
+[ -x "$bin" ] || { echo "no Kelvo binary at $bin" >&2; exit 1; }
+# shellcheck source=lab_bench.sh
+source "$here/lab_bench.sh"
+
+slapd_lab=$work/slapd
+proxies=()
+stop_all() {
+    for pid in "${proxies[@]}"; do kill "$pid" 2>/dev/null || true; done
+    bash "$here/../tests/lab/slapd_lab.sh" stop "$slapd_lab" >/dev/null 2>&1 || true
+    cleanup
+}
+trap stop_all EXIT
+
+start_proxy() { # listen-port target-port
+    python3 "$here/latency_proxy.py" "$LAB_ADDR" "$1" "$LAB_ADDR" "$2" "$delay" \
+        >"$work/proxy-$1.out" &
+    proxies+=("$!")
+    for _ in $(seq 50); do
+        grep -q ready "$work/proxy-$1.out" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "the latency relay on port $1 did not start" >&2
+    exit 1
+}
+
+write_inputs() { # ou
+    python3 - "$count" "$1" "$work" <<'PY'
+import sys
+n, ou, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+with open(f"{work}/dns.txt", "w") as f:
+    for i in range(n):
+        f.write(f"CN=b{i:05d},{ou}\n")
+PY
+}
+
+ldif_for() { # value: the ldapmodify input writing `value`
+    sed "s/\$/\nchangetype: modify\nreplace: description\ndescription: $1\n-\n/; s/^/dn: /" \
+        "$work/dns.txt" >"$work/modify.ldif"
+}
+
+# The objects below `ou` whose description is `value`, by a paged search.
+holding() { # value
+    ldapsearch -LLL -o ldif-wrap=no "${client[@]}" -E pr=1000/noprompt -b "$ou" -s one \
+        "(description=$1)" 1.1 2>/dev/null | grep -c '^dn: ' || true
+}
+
+check_directory() { # run value
+    local n
+    n=$(holding "$2")
+    if [ "$n" -ne "$count" ]; then
+        echo "after run $1 the directory holds '$2' on $n of $count objects" >&2
+        exit 1
+    fi
+}
+
+kelvo_run() { # name target parallel
+    local name=$1 target=$2 width=$3
+    local t
+    t=$(measure sh -c "'$bin' -unsafe ${kelvo_args[*]} -h '$target' -parallel $width \
+        description::'k $name' < '$work/dns.txt' > '$work/out-$name.txt'") || {
+        echo "Kelvo run $name failed" >&2
+        exit 1
+    }
+    local shown
+    shown=$(grep -c '   DN: ' "$work/out-$name.txt" || true)
+    if [ "$shown" -ne "$count" ] || ! grep -q 'completed successfully' "$work/out-$name.txt"; then
+        echo "Kelvo run $name reported $shown of $count objects" >&2
+        exit 1
+    fi
+    check_directory "$name" "k $name"
+    echo "$t"
+}
+
+ldapmodify_run() { # name uri
+    ldif_for "l $1"
+    local t
+    t=$(measure ldapmodify "${client_bind[@]}" -H "$2" -f "$work/modify.ldif") || {
+        echo "ldapmodify run $1 failed" >&2
+        exit 1
+    }
+    check_directory "$1" "l $1"
+    echo "$t"
+}
+
+failed=0
+bench_server() { # label far-target near-target far-uri near-uri targets(yes/no)
+    local label=$1 far=$2 near=$3 far_uri=$4 near_uri=$5 targets=$6
+    local bk="" bl="" nk="" nl=""
+    for run in 1 2; do
+        l=$(ldapmodify_run "far$run" "$far_uri")
+        k=$(kelvo_run "far$run" "$far" 16)
+        echo "$label ${delay} ms each way, run $run: ldapmodify $l   kelvo -parallel 16 $k"
+        bl=$(faster "$bl" "$l")
+        bk=$(faster "$bk" "$k")
+    done
+    for run in 1 2; do
+        l=$(ldapmodify_run "near$run" "$near_uri")
+        k=$(kelvo_run "near$run" "$near" 16)
+        echo "$label no added latency, run $run: ldapmodify $l   kelvo -parallel 16 $k"
+        nl=$(faster "$nl" "$l")
+        nk=$(faster "$nk" "$k")
+    done
+    local curve=""
+    for width in 1 2 4 8 16 32; do
+        k=$(kelvo_run "curve$width" "$far" "$width")
+        curve="$curve $width:$(cut -d' ' -f1 <<<"$k")"
+    done
+    awk -v label="$label" -v n="$count" -v d="$delay" -v bk="${bk%% *}" -v bl="${bl%% *}" \
+        -v nk="${nk%% *}" -v nl="${nl%% *}" -v curve="$curve" -v targets="$targets" 'BEGIN {
+        far = bk / bl; near = nk / nl
+        printf "%s, %d replaces, every run checked in the directory:\n", label, n
+        printf "  %.1f ms round trip: ldapmodify %.2f s, kelvo -parallel 16 %.2f s, ratio %.3f", 2 * d, bl, bk, far
+        if (targets == "yes") printf " (target <= 0.25: %s)", far <= 0.25 ? "met" : "NOT met"
+        printf "\n  no added latency:  ldapmodify %.2f s, kelvo -parallel 16 %.2f s, ratio %.3f", nl, nk, near
+        if (targets == "yes") printf " (target <= 0.6: %s)", near <= 0.6 ? "met" : "NOT met"
+        printf "\n  kelvo wall time over -parallel N at %.1f ms round trip:", 2 * d
+        split(substr(curve, 2), points, " ")
+        for (i = 1; i in points; ++i) { split(points[i], p, ":"); printf " N=%s %.2f s;", p[1], p[2] }
+        printf "\n"
+        exit (targets == "yes" && (far > 0.25 || near > 0.6)) ? 1 : 0
+    }' || failed=1
+}
+
+# --- the lab Active Directory ---------------------------------------------
+start_bench_lab 127.0.84.51
+ou="OU=bench,$LAB_BASE"
+create_objects "$count" "$ou" contact "description: start"
+write_inputs "$ou"
+client=(-x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD")
+client_bind=(-x -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD")
+kelvo_args=(-ssl -simple -u "'$LAB_ADMIN_UPN'" -up "'$LAB_PASSWORD'")
+start_proxy 10636 636
+bench_server "Active Directory (Samba)" "$LAB_HOST:10636" "$LAB_HOST" \
+    "ldaps://$LAB_HOST:10636" "$uri" yes
+
+# --- the lab slapd ----------------------------------------------------------
+bash "$here/../tests/lab/slapd_lab.sh" start "$slapd_lab" 127.0.84.52 3890 >/dev/null
+# shellcheck disable=SC1091
+source "$slapd_lab/lab.env"
+ou="ou=bench,$LAB_BASE"
+slapd_uri="ldap://$LAB_ADDR:3890"
+client=(-x -H "$slapd_uri" -D "$LAB_ADMIN_DN" -w "$LAB_PASSWORD")
+client_bind=(-x -D "$LAB_ADMIN_DN" -w "$LAB_PASSWORD")
+python3 - "$count" "$ou" >"$work/slapd-add.ldif" <<'PY'
+import sys
+n, ou = int(sys.argv[1]), sys.argv[2]
+print(f"dn: {ou}\nobjectClass: organizationalUnit\nou: bench\n")
+for i in range(n):
+    print(f"dn: CN=b{i:05d},{ou}\nobjectClass: organizationalRole\ncn: b{i:05d}\ndescription: start\n")
+PY
+ldapadd "${client[@]}" -f "$work/slapd-add.ldif" >/dev/null
+write_inputs "$ou"
+kelvo_args=(-simple -u "'$LAB_ADMIN_DN'" -up "'$LAB_PASSWORD'")
+start_proxy 13890 3890
+bench_server "OpenLDAP slapd" "$LAB_ADDR:13890" "$LAB_ADDR:3890" "ldap://$LAB_ADDR:13890" \
+    "$slapd_uri" no
+exit "$failed"
