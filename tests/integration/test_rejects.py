@@ -250,7 +250,7 @@ class LostServer(labkit.LabTest):
             self.assertNotIn(marker, text)
         return rc, text
 
-    def test_lost_server_stops_the_run_with_81_and_keeps_the_rest(self):
+    def start_run(self, *extra):
         base = self.own.base
         parent = f"ou=lost,{base}"
         self.own.add(parent, objectClass=["top", "organizationalUnit"])
@@ -262,8 +262,13 @@ class LostServer(labkit.LabTest):
         rejects = os.path.join(self.tmp, "rejects.txt")
         log = os.path.join(self.tmp, "kelvo.log")
         cmd = ([os.environ["KELVO_BIN"]] + self.own.connect_args()
-               + ["-cont", "-unsafe", "-rejects", rejects, "-log", log, "description::x"])
+               + ["-cont", "-unsafe", "-rejects", rejects, "-log", log, "description::x"]
+               + list(extra))
         rc, out = self.run_until(cmd, stdin_path, self.own.kelvo_env(), 50)
+        return dns, rejects, log, rc, out
+
+    def test_lost_server_stops_the_run_with_81_and_keeps_the_rest(self):
+        dns, rejects, log, rc, out = self.start_run()
 
         # Also with -cont the run ends at the lost server, with its code.
         self.assertEqual(rc, 81, out[-3000:])
@@ -281,6 +286,27 @@ class LostServer(labkit.LabTest):
         logged = read_lines(log)
         self.assertEqual(sum(1 for line in logged if line.startswith("NOT ATTEMPTED: ")),
                          len(left) - 1)
+
+    def test_lost_server_with_requests_in_flight(self):
+        dns, rejects, log, rc, out = self.start_run("-parallel", "16")
+        self.assertEqual(rc, 81, out[-3000:])
+        self.assertEqual(out.count("ERROR: The connection to the server was lost, terminating..."),
+                         1, out[-3000:])
+        # Every request in flight when the connection went fails with it;
+        # nothing after them is sent.
+        lost = out.count("Error 0x51 (81)")
+        self.assertGreaterEqual(lost, 1, out[-3000:])
+        self.assertLessEqual(lost, 16, out[-3000:])
+        shown = out.count("   DN: ")
+        left = read_lines(rejects)
+        position = {dn: i for i, dn in enumerate(dns)}
+        self.assertEqual([position[dn] for dn in left], sorted(position[dn] for dn in left))
+        self.assertEqual(left[-(len(dns) - shown):], dns[shown:])
+        self.assertEqual(len(left), len(dns) - shown + lost)
+        self.assertIn(f"ERROR: {len(dns) - shown} object(s) not attempted.", out)
+        logged = read_lines(log)
+        self.assertEqual(sum(1 for line in logged if line.startswith("NOT ATTEMPTED: ")),
+                         len(dns) - shown)
 
 
 if __name__ == "__main__":
