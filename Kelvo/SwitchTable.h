@@ -891,7 +891,7 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .kind = ValueKind::Required,
      .defaultText = "1",
      .term = "-parallel n",
-     .help = "Keep up to n requests (1 to 64) in flight on the session. Output, log, "
+     .help = "Keep up to n requests (1 to 64, default 1) in flight on the session. Output, log, "
              "rejects, undo and LDIF files stay in input order; a request waits while an "
              "earlier one on the same object, a parent or a child is unanswered. Without "
              "-cont the first failure stops new requests; those sent are still reported.",

@@ -167,6 +167,7 @@ TEST(SwitchTable, DefaultsMatchRunSettingsAndHelp) {
         {sw::progress, std::string(1, fresh.progressChar)},
         {sw::e, std::string(kSharedEnvPrefix)},
         {sw::ef, std::string(kDefaultEfFile)},
+        {sw::parallel, std::to_string(fresh.parallel)},
     };
     for (const auto& [name, value] : kSettingDefaults)
         EXPECT_EQ(FindSwitch(name)->defaultText, value) << name;

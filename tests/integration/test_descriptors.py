@@ -182,6 +182,21 @@ class DescriptorEdits(labkit.LabTest):
         for dn in dns:
             self.assertIn((0, 0, 0x80, None, None, EVERYONE), self.explicit(dn))
 
+    def test_edits_of_one_object_in_flight_together_each_read_the_last(self):
+        # Each row reads the object's descriptor and adds one ACE: with 16
+        # requests in flight the second edit of an object must still see the
+        # first one's ACE.
+        dns = [self.group(f"pe{i}") for i in range(4)]
+        rows = "DN,right\n" + "".join(f"{labkit.csv_field(dn)},{right}\n"
+                                      for right in ("LO", "RP") for dn in dns)
+        action = "SD##ntsecuritydescriptor::{GETSD}{+D=(A;;{{right}};;;WD)}"
+        self.assertRun(self.lab.kelvo("-csv", "-onlydacl", "-parallel", "16", action,
+                                      stdin=rows))
+        for dn in dns:
+            aces = self.explicit(dn)
+            self.assertIn((0, 0, 0x80, None, None, EVERYONE), aces)
+            self.assertIn((0, 0, 0x10, None, None, EVERYONE), aces)
+
     def test_names_resolve_once_per_run(self):
         domain = self.lab.env["LAB_DOMAIN"]
         upn = self.lab.env["LAB_ADMIN_UPN"]
