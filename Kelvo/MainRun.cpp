@@ -1322,12 +1322,10 @@ Step Run::Loop() {
         Slot& placed = loop.slots.emplace_back(std::move(slot));
         Dispatch(loop, placed);
         if (placed.built.status == BuildOutcome::Status::Fatal) loop.stopped = true;
-        if (!placed.inFlight) {
-            StopOnFailure(loop, placed);
-            ReportAnswered(loop);
-            continue;
-        }
-        // Memory stays bounded by the width: a full window waits for answers.
+        if (!placed.inFlight) StopOnFailure(loop, placed);
+        ReportAnswered(loop);
+        // Memory stays bounded by the width: a full window waits for answers,
+        // also when the objects behind an unanswered one need no request.
         while (flight.Count() != 0 &&
                (flight.Count() >= width || loop.slots.size() >= kQueuedPerInFlight * width)) {
             TakeAnswer(loop);
