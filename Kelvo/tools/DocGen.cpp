@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -431,8 +432,9 @@ std::string ManPage(std::string_view version, std::string_view date) {
     out += ".TH KELVO 1 \"" + std::string(date) + "\" \"Kelvo " + std::string(version) +
            "\" \"User Commands\"\n";
     // No hyphenation: a switch name broken across lines could not be
-    // searched for or copied.
-    out += ".nh\n";
+    // searched for or copied.  Ragged right: long DNs and switch names would
+    // stretch the spaces of a justified line.
+    out += ".nh\n.ad l\n";
     sink.Section("NAME");
     out += "kelvo \\- change objects in LDAP directories from the command line\n";
     sink.Section("SYNOPSIS");
@@ -606,6 +608,11 @@ _kelvo() {
     COMPREPLY=()
 
     case $prev in
+    '<' | '>' | '>>' | '2>')
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -- "$cur"))
+        return 0
+        ;;
 )";
     const std::pair<ValueCompletion, std::string_view> kValueCases[] = {
         {ValueCompletion::File, "        compopt -o filenames 2>/dev/null\n"

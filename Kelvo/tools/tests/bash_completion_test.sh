@@ -59,4 +59,5 @@ check "kelvo -b cn=x description:+"      "++: +-: +:"
 check "kelvo -b cn=x description::x"     ""
 check "kelvo -csvfile $work/staf"        "$work/staff.csv $work/stafflist.txt"
 check "kelvo -log $work/staff."          "$work/staff.csv"
+check "kelvo department::x < $work/staffl" "$work/stafflist.txt"
 exit $status
