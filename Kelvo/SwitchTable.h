@@ -60,7 +60,10 @@ struct SwitchDef {
     // Help.  A switch that is named in another switch's row ("-rm, -del") sets
     // rowOf to that switch and has no row of its own.
     std::string_view rowOf;
-    std::string_view term;      // left column of its row, e.g. "-h host[:port]"
+    // Left column of its row, e.g. "-h host[:port]".  A value placeholder
+    // that says "file" ("-log [file]") makes the shell completion offer
+    // file names.
+    std::string_view term;
     std::string_view help;      // the -?? description
     HelpPlace place;            // its place in -??
     HelpPlace basic;            // its place in -help, if it appears there
