@@ -6,8 +6,9 @@ folder holding the input files the text describes (dns.txt, staff.csv,
 leavers.csv, newhires.txt).  Only the shell variables the README documents
 are set: DC (the lab DC), BASE (a private OU standing for the domain, so the
 objects the examples name live under it), DOMAIN, ADMIN, PW and NEWPW; kelvo
-is the binary under test, and the Kerberos ticket cache is the lab
-administrator's.  After each block the directory is read back with the
+is the binary under test.  The machine's part is set up as kinit and
+ldap.conf would: the Kerberos ticket cache is the lab administrator's and the
+lab's CA is trusted (LDAPTLS_CACERT).  After each block the directory is read back with the
 independent client.  A block without a check, or a check without its block,
 fails the test, so the README and the test cannot drift apart.
 """
