@@ -52,7 +52,8 @@ void ApplyGnuSpellings(std::vector<std::string>& args) {
     for (std::size_t i = 1; i < args.size(); ++i)
         for (const SwitchDef& def : kSwitchTable)
             if (!def.gnuName.empty() && args[i] == def.gnuName) {
-                args[i] = "-" + std::string(def.name);
+                args[i] = "-";
+                args[i] += def.name;
                 break;
             }
 }
