@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct ModContainers {
@@ -44,6 +45,12 @@ struct ModContainers {
 using SdBuildFn =
     std::function<EncodeStatus(const std::string& attribute, const std::string& value,
                                const std::string& dn, Bytes& out, std::uint32_t& partFlags)>;
+
+// Every operation an attribute action may name between its delimiters:
+// "" replace, "+" add, "-" remove (a clear when no value follows), "++" add
+// several, "+-" replace with several, "--" remove several.  Any other
+// operation is refused.
+inline constexpr std::string_view kActionOperations[] = {"", "+", "-", "++", "+-", "--"};
 
 enum class ActionRun { Update, Add, Other };
 

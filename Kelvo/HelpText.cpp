@@ -21,21 +21,6 @@
 
 namespace {
 
-// One row of a switch or keyword list.  The description is word-wrapped; a
-// '\n' in it starts a new line at the description column.
-struct HelpEntry {
-    std::string_view term;
-    std::string_view text;
-};
-
-// One example: a sentence saying what it does, and the shell command.  A
-// '\n' in the command separates continuation lines (each line before it
-// ends with a backslash).
-struct HelpExample {
-    std::string_view what;
-    std::string_view command;
-};
-
 constexpr std::size_t kEntryIndent = 3;   // where a row's term starts
 constexpr std::size_t kTermColumn = 24;   // where a row's description starts
 constexpr std::size_t kNoteIndent = 6;    // continuation of a "    - " note
@@ -181,7 +166,8 @@ constexpr std::string_view kUnicodePwd =
 
 constexpr std::string_view kAdvancedNotes[] = {
     "Switches start with -. A / prefix works too, but only when a switch name Kelvo knows "
-    "follows it (/?? or /b), so paths such as /home/a/x.csv are values.",
+    "follows it (/?? or /b), so paths such as /home/a/x.csv are values. --help and "
+    "--version work as -help and -appver.",
     "Switch names ignore letter case; a switch given twice keeps its last value. A word "
     "starting with - and a digit (-5) is a value, not a switch.",
     "Attribute actions that differ only in letter case count once.",
@@ -552,7 +538,7 @@ constexpr HelpExample kSdExamples[] = {
 // ---------------------------------------------------------------------------
 
 // Builds one help text; knows nothing of the content.
-class HelpWriter {
+class HelpWriter final : public HelpSink {
   public:
     explicit HelpWriter(std::string_view version) : version_(version) {}
 
@@ -560,8 +546,10 @@ class HelpWriter {
 
     void Raw(std::string_view text) { out_ += text; }
 
+    void Blank() override { out_ += '\n'; }
+
     // "\n  TITLE\n  -----\n"
-    void Title(std::string_view title) {
+    void Title(std::string_view title) override {
         out_ += "\n  ";
         out_ += title;
         out_ += "\n  ";
@@ -570,19 +558,19 @@ class HelpWriter {
     }
 
     // "\n  Heading\n"
-    void Heading(std::string_view heading) {
+    void Heading(std::string_view heading) override {
         out_ += "\n  ";
         out_ += heading;
         out_ += '\n';
     }
 
-    void Paragraph(std::size_t indent, std::string_view text) {
+    void Paragraph(std::size_t indent, std::string_view text) override {
         out_.append(indent, ' ');
         Wrapped(text, indent);
         out_ += '\n';
     }
 
-    void Entries(std::span<const HelpEntry> entries) {
+    void Entries(std::span<const HelpEntry> entries) override {
         for (const HelpEntry& entry : entries) {
             out_.append(kEntryIndent, ' ');
             out_ += entry.term;
@@ -618,7 +606,7 @@ class HelpWriter {
         }
     }
 
-    void Notes(std::string_view heading, std::span<const std::string_view> notes) {
+    void Notes(std::string_view heading, std::span<const std::string_view> notes) override {
         Heading(heading);
         for (std::string_view note : notes) {
             out_ += "    - ";
@@ -627,7 +615,7 @@ class HelpWriter {
         }
     }
 
-    void Examples(std::string_view heading, std::span<const HelpExample> examples) {
+    void Examples(std::string_view heading, std::span<const HelpExample> examples) override {
         Heading(heading);
         for (const HelpExample& example : examples) {
             out_ += '\n';
@@ -742,27 +730,43 @@ void ComposeAdvanced(HelpWriter& w) {
     for (const SectionTitle& section : kAdvancedSections)
         w.Section(section.title, SwitchRows(&SwitchDef::place, section.section, HelpBlock::Main),
                   SwitchRows(&SwitchDef::place, section.section, HelpBlock::Advanced));
-    w.Heading("Attribute actions: attr:op:values");
-    w.Entries(kAttributeOperations);
-    w.Heading("Attribute, operation and value details:");
-    w.Entries(kActionParts);
-    w.Raw("\n");
-    for (std::string_view note : kOperationNotes)
-        w.Paragraph(3, note);
-    w.Heading("Typed values (type##attr; the prefix ignores letter case):");
-    w.Entries(kTypedValues);
-    w.Heading("Passwords (unicodePwd):");
-    w.Paragraph(3, kUnicodePwd);
-    w.Notes("Notes:", kAdvancedNotes);
-    w.Notes("Further notes:", kFurtherNotes);
-    w.Examples("Examples:", kExamples);
-    w.Examples("Advanced examples:", kAdvancedExamples);
+    ComposeHelpTopic(HelpTopic::ActionSyntax, w);
+    ComposeHelpTopic(HelpTopic::TypedValues, w);
+    ComposeHelpTopic(HelpTopic::Notes, w);
+    ComposeHelpTopic(HelpTopic::Examples, w);
     w.Raw("\n");
     w.Paragraph(2, kClosing);
 }
 
+void ComposeActionSyntax(HelpSink& w) {
+    w.Heading("Attribute actions: attr:op:values");
+    w.Entries(kAttributeOperations);
+    w.Heading("Attribute, operation and value details:");
+    w.Entries(kActionParts);
+    w.Blank();
+    for (std::string_view note : kOperationNotes)
+        w.Paragraph(3, note);
+}
+
+void ComposeTypedValues(HelpSink& w) {
+    w.Heading("Typed values (type##attr; the prefix ignores letter case):");
+    w.Entries(kTypedValues);
+    w.Heading("Passwords (unicodePwd):");
+    w.Paragraph(3, kUnicodePwd);
+}
+
+void ComposeNotes(HelpSink& w) {
+    w.Notes("Notes:", kAdvancedNotes);
+    w.Notes("Further notes:", kFurtherNotes);
+}
+
+void ComposeExamples(HelpSink& w) {
+    w.Examples("Examples:", kExamples);
+    w.Examples("Advanced examples:", kAdvancedExamples);
+}
+
 // The rows of one shortcut group, in table order.
-void ShortcutEntries(HelpWriter& w, ShortcutGroup group) {
+void ShortcutEntries(HelpSink& w, ShortcutGroup group) {
     std::vector<std::string> terms;
     std::vector<const ShortcutDef*> defs;
     for (const ShortcutDef& def : Shortcuts()) {
@@ -776,7 +780,7 @@ void ShortcutEntries(HelpWriter& w, ShortcutGroup group) {
     w.Entries(rows);
 }
 
-void ContainerEntries(HelpWriter& w) {
+void ContainerEntries(HelpSink& w) {
     std::vector<std::string> terms;
     for (const ContainerBase& c : ContainerBases())
         terms.push_back("-" + std::string(c.name) +
@@ -795,7 +799,7 @@ std::string UacFlagNote() {
     return note;
 }
 
-void ComposeShortcuts(HelpWriter& w) {
+void ComposeShortcuts(HelpSink& w) {
     KELVO_TRACE_SCOPE();
     w.Title("SHORTCUTS");
     w.Paragraph(2, "-sc name[:arguments] adds switches and attribute actions as if you had "
@@ -828,7 +832,7 @@ void ComposeShortcuts(HelpWriter& w) {
     w.Examples("Examples:", kShortcutExamples);
 }
 
-void ComposeCsv(HelpWriter& w) {
+void ComposeCsv(HelpSink& w) {
     KELVO_TRACE_SCOPE();
     w.Title("CSV / ADCSV INPUT");
     w.Paragraph(2, "With CSV input every row names one object and supplies values for the "
@@ -849,7 +853,7 @@ void ComposeCsv(HelpWriter& w) {
     w.Examples("Examples:", kCsvExamples);
 }
 
-void ComposeDescriptor(HelpWriter& w) {
+void ComposeDescriptor(HelpSink& w) {
     KELVO_TRACE_SCOPE();
     w.Title("SECURITY DESCRIPTORS");
     w.Paragraph(2, kSdIntro);
@@ -871,6 +875,32 @@ void ComposeDescriptor(HelpWriter& w) {
 }
 
 } // namespace
+
+void ComposeHelpTopic(HelpTopic topic, HelpSink& sink) {
+    switch (topic) {
+    case HelpTopic::ActionSyntax:
+        ComposeActionSyntax(sink);
+        break;
+    case HelpTopic::TypedValues:
+        ComposeTypedValues(sink);
+        break;
+    case HelpTopic::Notes:
+        ComposeNotes(sink);
+        break;
+    case HelpTopic::Examples:
+        ComposeExamples(sink);
+        break;
+    case HelpTopic::Shortcuts:
+        ComposeShortcuts(sink);
+        break;
+    case HelpTopic::Csv:
+        ComposeCsv(sink);
+        break;
+    case HelpTopic::Descriptor:
+        ComposeDescriptor(sink);
+        break;
+    }
+}
 
 std::string ComposeHelp(HelpMode mode, std::string_view version) {
     KELVO_TRACE_SCOPE();

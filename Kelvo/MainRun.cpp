@@ -320,6 +320,7 @@ Step Run::StartUp() {
     g.stdinRedirected = platform::IsRedirected(platform::Stream::In);
     g.stdoutRedirected = platform::IsRedirected(platform::Stream::Out);
     g.stderrRedirected = platform::IsRedirected(platform::Stream::Err);
+    ApplyGnuSpellings(args_);
     parser_ = SwitchParser(args_, SwitchDeclarations());
     // The parser holds the one copy of a password from here to Credentials.
     WipeSecretArguments(args_);

@@ -48,6 +48,16 @@ const std::vector<std::string>& SwitchDeclarations() {
     return decls;
 }
 
+void ApplyGnuSpellings(std::vector<std::string>& args) {
+    for (std::size_t i = 1; i < args.size(); ++i)
+        for (const SwitchDef& def : kSwitchTable)
+            if (!def.gnuName.empty() && args[i] == def.gnuName) {
+                args[i] = "-";
+                args[i] += def.name;
+                break;
+            }
+}
+
 void ApplySwitchSettings(const SwitchParser& parser, RunSettings& settings) {
     for (const SwitchDef& def : kSwitchTable) {
         if (!parser.IsSwitch(def.name)) continue;

@@ -60,11 +60,20 @@ struct SwitchDef {
     // Help.  A switch that is named in another switch's row ("-rm, -del") sets
     // rowOf to that switch and has no row of its own.
     std::string_view rowOf;
-    std::string_view term;      // left column of its row, e.g. "-h host[:port]"
+    // Left column of its row, e.g. "-h host[:port]".  A value placeholder
+    // that says "file" ("-log [file]") makes the shell completion offer
+    // file names.
+    std::string_view term;
     std::string_view help;      // the -?? description
     HelpPlace place;            // its place in -??
     HelpPlace basic;            // its place in -help, if it appears there
     std::string_view basicHelp; // the -help description, when it differs from help
+    // The values the switch accepts, separated by spaces, when there is a
+    // fixed list (offered by the shell completion).
+    std::string_view choices;
+    // The GNU-style spelling of the switch ("--help"), which stands for it
+    // wherever a whole argument is just that spelling.
+    std::string_view gnuName;
 
     std::array<SettingFlag, 2> sets{};
 };
@@ -97,7 +106,8 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .kind = ValueKind::None,
      .term = "-help",
      .help = "Basic help.",
-     .place = {HelpSection::Head, HelpBlock::Main, 1}},
+     .place = {HelpSection::Head, HelpBlock::Main, 1},
+     .gnuName = "--help"},
     {.name = "?",
      .kind = ValueKind::None,
      .term = "-?",
@@ -412,9 +422,10 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .place = {HelpSection::Output, HelpBlock::Advanced, 3}},
     {.name = "appver",
      .kind = ValueKind::None,
-     .term = "-appver",
+     .term = "-appver, --version",
      .help = "Print version and build information, then exit.",
-     .place = {HelpSection::Output, HelpBlock::Advanced, 6}},
+     .place = {HelpSection::Output, HelpBlock::Advanced, 6},
+     .gnuName = "--version"},
     {.name = "progress",
      .kind = ValueKind::Optional,
      .defaultText = "#",
@@ -727,7 +738,8 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .term = "-csvmodnull mode",
      .help = "An empty CSV value: ignore (leave the attribute alone) or clear "
              "(remove all of its values).",
-     .place = {HelpSection::Misc, HelpBlock::Advanced, 5}},
+     .place = {HelpSection::Misc, HelpBlock::Advanced, 5},
+     .choices = "ignore clear"},
     {.name = "dynamic",
      .kind = ValueKind::Optional,
      .defaultText = "7 days",
@@ -798,7 +810,8 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .term = "-stdinsort [mode]",
      .help = "Sort the piped DNs: parents before children (default), csalpha "
              "(alphabetical) or cialpha (alphabetical, ignoring case).",
-     .place = {HelpSection::Update, HelpBlock::Advanced, 6}},
+     .place = {HelpSection::Update, HelpBlock::Advanced, 6},
+     .choices = "csalpha cialpha"},
     {.name = "stdinsortreverse",
      .kind = ValueKind::Optional,
      .term = "-stdinsortreverse",
@@ -1071,6 +1084,10 @@ inline constexpr std::string_view parallel = Declared("parallel");
 // The row of a declared switch (name compared without regard to case), or
 // nullptr.
 const SwitchDef* FindSwitch(std::string_view name);
+
+// Replaces every argument after the program path that is a switch's GNU
+// spelling ("--help", "--version") by the switch ("-help", "-appver").
+void ApplyGnuSpellings(std::vector<std::string>& args);
 
 // The declaration strings handed to the switch parser and Validate.
 const std::vector<std::string>& SwitchDeclarations();

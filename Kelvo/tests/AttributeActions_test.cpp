@@ -46,6 +46,19 @@ TEST(AttributeActions, OperationsRouteToTheirContainers) {
     EXPECT_EQ(p.c.clears, (std::vector<std::string>{"title", "info"}));
 }
 
+// The operator list the completion offers is the one the parser accepts: each
+// listed operation parses, and operations close to them are refused.
+TEST(AttributeActions, OperationTableIsWhatTheParserAccepts) {
+    for (std::string_view op : kActionOperations) {
+        auto p = ParseAll({"description:" + std::string(op) + ":x"});
+        EXPECT_TRUE(p.r.ok) << "operation [" << op << "]: " << p.out;
+    }
+    for (std::string_view op : {"+++", "-+", "*", "=", "++-", " +"}) {
+        auto p = ParseAll({"description:" + std::string(op) + ":x"});
+        EXPECT_FALSE(p.r.ok) << "operation [" << op << "] was accepted";
+    }
+}
+
 TEST(AttributeActions, MalformedActionsAreAllReported) {
     auto p = ParseAll({"description::", "nofields", "x:*:y", "member:-"});
     EXPECT_FALSE(p.r.ok);

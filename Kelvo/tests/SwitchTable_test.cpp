@@ -125,6 +125,29 @@ TEST(SwitchTable, EverySwitchHasExactlyOneHelpRowPlace) {
     }
 }
 
+// --help and --version stand for -help and -appver as whole arguments only;
+// the program path and look-alikes are left alone.
+TEST(SwitchTable, GnuSpellingsBecomeTheirSwitches) {
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
+        {{"kelvo", "--help"}, {"kelvo", "-help"}},
+        {{"kelvo", "--version"}, {"kelvo", "-appver"}},
+        {{"kelvo", "-b", "cn=x", "--help"}, {"kelvo", "-b", "cn=x", "-help"}},
+        {{"--help", "--helpme", "--HELP", "---help", "description::--help"},
+         {"--help", "--helpme", "--HELP", "---help", "description::--help"}},
+        {{"kelvo", "-h"}, {"kelvo", "-h"}},
+    };
+    for (const auto& [in, want] : cases) {
+        std::vector<std::string> args = in;
+        ApplyGnuSpellings(args);
+        EXPECT_EQ(args, want) << in.back();
+    }
+    for (const SwitchDef& def : kSwitchTable) {
+        if (def.gnuName.empty()) continue;
+        EXPECT_TRUE(def.gnuName.starts_with("--")) << def.gnuName;
+        EXPECT_EQ(def.kind, ValueKind::None) << def.gnuName;
+    }
+}
+
 TEST(SwitchTable, PasswordSwitchesAreSecretAndTakeValues) {
     for (std::string_view name : {sw::up, sw::chgpwd, sw::changepwd, sw::setpwd}) {
         EXPECT_TRUE(FindSwitch(name)->secret) << name;

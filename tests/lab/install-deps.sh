@@ -31,6 +31,8 @@ PACKAGES=(
     slapd ldap-utils
     samba samba-ad-dc samba-dsdb-modules python3-samba winbind
     krb5-user openssl iproute2 procps util-linux coreutils libc-bin tzdata python3
+    # the manual page and completion tests: man, groff, bash-completion, zsh
+    man-db groff-base bsdextrautils bash-completion zsh
 )
 
 log() { printf 'install-deps: %s\n' "$*" >&2; }
