@@ -1040,6 +1040,9 @@ Step Run::Connect() {
         return Fail(exitcode::kFatal, "ERROR: Couldn't gather RootDSE Info...\n"
                                       "Terminating Program.\n" +
                                           std::string(kDidNotComplete));
+    if (root_->UseConfiguredDefaultNC(ConfiguredBase()))
+        diag::DebugOut("DEBUG: Default naming context from BASE/LDAPBASE: " + root_->DefaultNC() +
+                       "\n");
     serverName_ = root_->DnsHostName();
     if (serverName_.empty()) serverName_ = session_->ServerName();
     if (serverName_.empty()) serverName_ = session_->HostName();
