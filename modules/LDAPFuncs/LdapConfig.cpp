@@ -97,8 +97,10 @@ std::string CrlCheckText(int value) {
     }
 }
 
-// Protocol versions are (major << 8) + minor, as in TLS_PROTOCOL_MIN 3.3.
+// Protocol versions are (major << 8) + minor, as in TLS_PROTOCOL_MIN 3.3; 0
+// is no limit.
 std::string ProtocolText(int value) {
+    if (value == 0) return "";
     return std::to_string(value >> 8) + "." + std::to_string(value & 0xff);
 }
 
@@ -173,6 +175,7 @@ std::vector<std::pair<std::string, std::string>> EffectiveLdapSettings() {
         std::string value;
         if (shown.format == nullptr) {
             value = GlobalText(shown.option);
+            if (shown.option == LDAP_OPT_URI && IsLibraryDefaultUri(value)) value.clear();
         } else {
             int number = 0;
             if (ldap_get_option(nullptr, shown.option, &number) != LDAP_OPT_SUCCESS) continue;
@@ -194,6 +197,18 @@ std::string LdapSettingsDebugText(const LdapConfigSources& sources) {
     for (const auto& [name, value] : EffectiveLdapSettings())
         text += "DEBUG: LDAP setting " + name + " = " + value + "\n";
     return text;
+}
+
+bool IsLibraryDefaultUri(const std::string& uri) {
+    if (uri.empty()) return true;
+    if (uri.find(' ') != std::string::npos) return false;
+    LDAPURLDesc* parsed = nullptr;
+    if (ldap_url_parse(uri.c_str(), &parsed) != LDAP_URL_SUCCESS) return false;
+    LdapUrlPtr url(parsed);
+    const std::string host = url->lud_host ? url->lud_host : "";
+    const std::string scheme = url->lud_scheme ? url->lud_scheme : "";
+    return (host.empty() || host == "localhost") && scheme == "ldap" &&
+           (url->lud_port == 0 || url->lud_port == LDAP_PORT);
 }
 
 std::string ConfiguredBase() {

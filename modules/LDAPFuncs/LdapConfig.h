@@ -48,6 +48,10 @@ std::vector<std::pair<std::string, std::string>> EffectiveLdapSettings();
 // are.
 std::string LdapSettingsDebugText(const LdapConfigSources& sources);
 
+// True for the URI libldap reports when none is configured (ldap://localhost
+// on the default port) and for an empty one.
+bool IsLibraryDefaultUri(const std::string& uri);
+
 // The configured search base (BASE, LDAPBASE); empty when none is set.
 std::string ConfiguredBase();
 

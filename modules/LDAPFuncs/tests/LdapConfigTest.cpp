@@ -133,3 +133,26 @@ TEST(UriListIsTls, Table) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(IsLibraryDefaultUri, Table) {
+    const struct {
+        const char* uri;
+        bool isDefault;
+    } cases[] = {
+        {"", true},
+        {"ldap://localhost", true},
+        {"ldap://localhost:389/??base", true},
+        {"ldap:///", true},
+        {"ldap://localhost:3890", false},
+        {"ldaps://localhost", false},
+        {"ldap://dc1", false},
+        {"ldap://localhost ldap://dc1", false},
+        {"not a url", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsLibraryDefaultUri(c.uri), c.isDefault) << c.uri;
+}
+
+} // namespace
