@@ -55,8 +55,9 @@ PasswordFileResult ReadPasswordFile(const std::string& path) {
             return Refused(path, std::string("cannot be read: ") + std::strerror(errno));
         }
         if (n == 0) break;
-        const auto* newline = static_cast<const char*>(std::memchr(buf, '\n', n));
-        const std::size_t take = newline ? static_cast<std::size_t>(newline - buf) : n;
+        const auto got = static_cast<std::size_t>(n);
+        const auto* newline = static_cast<const char*>(std::memchr(buf, '\n', got));
+        const std::size_t take = newline ? static_cast<std::size_t>(newline - buf) : got;
         line.append(buf, take);
         ended = newline != nullptr;
     }
