@@ -267,8 +267,9 @@ inline constexpr SwitchDef kSwitchTable[] = {
     {.name = "sslignoresrvcert",
      .kind = ValueKind::None,
      .term = "-sslignoresrvcert",
-     .help = "Use SSL without checking the server certificate. Certificate "
-             "checks are on otherwise.",
+     .help = "Use SSL without checking the server certificate. Otherwise "
+             "certificates are checked as TLS_REQCERT (ldap.conf, ldaprc, "
+             "LDAPTLS_REQCERT) says, by default always.",
      .place = {HelpSection::Connection, HelpBlock::Advanced, 4},
      .sets = {&RunSettings::ignoreCert, &RunSettings::ssl}},
     {.name = "starttls",
@@ -467,7 +468,8 @@ inline constexpr SwitchDef kSwitchTable[] = {
     {.name = "h",
      .kind = ValueKind::Optional,
      .term = "-h host[:port]",
-     .help = "Server, or domain, to connect to; without -h the default server. "
+     .help = "Server, or domain, to connect to; without -h the configured URI "
+             "(LDAPURI, URI in ldap.conf or ldaprc), else the default server. "
              "host:port and [IPv6-address]:port name a port. A value starting "
              "with ldap:// or ldaps:// is read as -url.",
      .place = {HelpSection::Connection, HelpBlock::Main, 1},
