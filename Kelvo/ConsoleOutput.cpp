@@ -31,9 +31,9 @@ std::string g_savedTitle;
 
 } // namespace
 
-void Banner() {
+void Banner(bool keepOffStdout) {
     std::string text = "\n" + BannerLine() + "\n\n";
-    if (Globals().stderrRedirected)
+    if (Globals().stderrRedirected && !keepOffStdout)
         diag::Out(text);
     else
         diag::Err(text);

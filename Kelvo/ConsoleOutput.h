@@ -16,8 +16,9 @@
 #include <string_view>
 
 // Start-up banner: to standard output when standard error is redirected,
-// otherwise to standard error.
-void Banner();
+// otherwise to standard error; always to standard error with keepOffStdout
+// (standard output carries a value a script captures).
+void Banner(bool keepOffStdout = false);
 
 // Writes the help text of `mode` to standard output, or to `usageFile` when
 // the -gui switch asked for one.  Returns the exit code (always 1).

@@ -195,8 +195,14 @@ constexpr std::string_view kFurtherNotes[] = {
     "A first piped line starting with ~ may hold connection values separated by "
     "~~~X~~~, in the order host, port, user, password, simple, hh, url, ssl "
     "(~~~X~~~dc1~~~X~~~636 sets host and port). It overrides the command line.",
-    "A password of * is asked for at a hidden prompt. -d2 shows passwords; do not keep "
-    "its output. Log files are created with mode 0600.",
+    "A password of '*' (quoted, so the shell leaves it alone) is asked for at a hidden "
+    "prompt on the terminal; without a terminal the run fails. Scripts use -upfile FILE "
+    "(mode 600) or an ENCPWD: value. -d2 shows passwords; do not keep its output. Log "
+    "files are created with mode 0600.",
+    "Connections use OpenLDAP's client settings, later sources winning: /etc/ldap/ldap.conf, "
+    "~/ldaprc, ~/.ldaprc, ./ldaprc, $LDAPCONF, $LDAPRC, then LDAP* variables (LDAPURI, "
+    "LDAPBASE, LDAPTLS_CACERT, LDAPTLS_REQCERT, ...); switches win over all of them. -d "
+    "shows which were read.",
     "Without -simple, -digest or -ntlm Kelvo binds with Negotiate (Kerberos): with no -u "
     "from the ticket cache (kinit), with -u and -up by getting a ticket for that user.",
 };

@@ -12,6 +12,7 @@
 #include "LDAPFuncs.h"
 #include "LdifWriter.h"
 #include "ObjectActions.h"
+#include "PasswordFile.h"
 #include "Platform.h"
 #include "Rejects.h"
 #include "RequestBuilder.h"
@@ -31,10 +32,38 @@
 #include <cstdlib>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace {
+
+// Hidden prompts read the terminal only: input piped in is data, never a
+// password.
+constexpr std::string_view kNoTerminalForPassword =
+    "A password prompt needs a terminal, and there is none (no terminal on standard input "
+    "and /dev/tty cannot be opened). In scripts use -upfile FILE or an ENCPWD: value.";
+
+// While it lives, and only in a quiet run, what the modules write to standard
+// output goes to standard error: failure reports of a step that prints no
+// regular output.
+class QuietErrorsToStderr {
+  public:
+    explicit QuietErrorsToStderr(bool quiet) : active_(quiet) {
+        if (!active_) return;
+        saved_ = diag::Get().out;
+        diag::Get().out = [](std::string_view text) { diag::Err(text); };
+    }
+    ~QuietErrorsToStderr() {
+        if (active_) diag::Get().out = std::move(saved_);
+    }
+    QuietErrorsToStderr(const QuietErrorsToStderr&) = delete;
+    QuietErrorsToStderr& operator=(const QuietErrorsToStderr&) = delete;
+
+  private:
+    bool active_;
+    std::function<void(std::string_view)> saved_;
+};
 
 // Ends the run with `code` after output that is already shown (help texts).
 Failure Exit(int code) {
@@ -239,23 +268,31 @@ class Run {
 
 int Run::Finish(const Failure& failure) {
     int code = failure.exitCode;
+    // A quiet run keeps standard output quiet, never an error: the text of a
+    // failure goes to standard error there.
+    auto show = [this](const Failure& f) {
+        if (Quiet() && f.exitCode != exitcode::kSuccess)
+            diag::Err(f.text);
+        else
+            diag::Out(f.text);
+    };
     if (Step r = FinishTargets()) {
-        diag::Out(r->text);
+        show(*r);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
-    diag::Out(failure.text);
+    show(failure);
     if (Step r = CloseUndo()) {
-        diag::Out(r->text);
+        show(*r);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
     if (session_) session_->Unbind();
     if (failure.pause) Pause();
     if (Step r = CloseLog()) {
-        diag::Out(r->text);
+        show(*r);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
     if (Step r = CloseLdif()) {
-        diag::Out(r->text);
+        show(*r);
         if (code == exitcode::kSuccess) code = r->exitCode;
     }
     diag::Flush();
@@ -375,7 +412,8 @@ Step Run::OutputFlags() {
         g.extErr = true;
         parser_.AddArg("SD##ntsecuritydescriptor::{GETDSD}" + parser_.GetValue(sw::dsd));
     }
-    if (!g.quiet) Banner();
+    // The value -encpwd prints is the only output a script captures.
+    if (!g.quiet) Banner(parser_.IsSwitch(sw::encpwd) && g.stdoutRedirected);
     return std::nullopt;
 }
 
@@ -391,7 +429,8 @@ Step Run::EarlySwitches() {
         const std::string delim =
             parser_.IsSwitch(sw::delim) ? parser_.GetValueUnescaped(sw::delim) : ":";
         if (!ProcessGetInputAttribs(completed, delim.empty() ? ":" : delim, GetSecureString))
-            return Fail(exitcode::kFatal, "ERROR: No value was typed for a {*} value.\n" +
+            return Fail(exitcode::kFatal, "ERROR: No value was typed for a {*} value (a terminal "
+                                          "is needed to type it).\n" +
                                               std::string(kDidNotComplete));
         for (std::size_t i = 0; i < given.size(); ++i)
             if (completed[i] != given[i]) parser_.ReplaceArg(given[i], completed[i]);
@@ -478,6 +517,9 @@ Step Run::Help() {
     if (parser_.SwitchCount() == 0 && parser_.ArgCount() == 0)
         return Exit(Usage(HelpMode::Basic, usageToFile_, usageFile_));
     if (parser_.IsSwitch(sw::encpwd)) {
+        if (!platform::HasTerminalInput())
+            return Fail(exitcode::kFatal,
+                        ErrorBlockText({kNoTerminalForPassword}) + std::string(kDidNotComplete));
         std::string password;
         if (!GetPassword(password)) return Fail(exitcode::kUsage, std::string(kDidNotComplete));
         kelvo::EncPwdResult r = kelvo::EncodeEncPwd(password);
@@ -720,11 +762,25 @@ Step Run::Credentials() {
     s_.user = parser_.GetValue(sw::u);
     password_ = parser_.GetValue(sw::up);
     parser_.WipeValue(sw::up);
-    if (password_ == "*") {
+    if (parser_.IsSwitch(sw::upfile)) {
+        if (parser_.IsSwitch(sw::up))
+            return UsageFailure(
+                ErrorBlockText({"Give the password with -up or -upfile, not both."}));
+        kelvo::PasswordFileResult r = kelvo::ReadPasswordFile(parser_.GetValue(sw::upfile));
+        if (!r.ok)
+            return Fail(exitcode::kFatal, ErrorBlockText({r.error}) + std::string(kDidNotComplete));
+        password_ = std::move(r.password);
+    } else if (password_ == "*") {
+        if (!platform::HasTerminalInput())
+            return Fail(exitcode::kFatal,
+                        ErrorBlockText({kNoTerminalForPassword}) + std::string(kDidNotComplete));
         std::string typed;
-        if (!GetPassword(typed)) typed.clear();
+        const bool entered = GetPassword(typed);
         password_ = typed;
         kelvo::WipeSecret(typed);
+        if (!entered)
+            return Fail(exitcode::kFatal, ErrorBlockText({"No password was entered for -up."}) +
+                                              std::string(kDidNotComplete));
     } else if (password_.starts_with("ENCPWD:")) {
         kelvo::EncPwdResult r = kelvo::DecodeEncPwd(password_);
         if (!r.ok)
@@ -886,10 +942,15 @@ Step Run::FinishTargets() {
             diag::Out(line);
     }
     if (!rejectsWanted_) return std::nullopt;
-    if (notWritten_ != 0)
-        diag::Out("ERROR: " + std::to_string(notWritten_) +
-                  " object(s) are not in the rejects file, no input text names them (see the "
-                  "log).\n");
+    if (notWritten_ != 0) {
+        const std::string line =
+            "ERROR: " + std::to_string(notWritten_) +
+            " object(s) are not in the rejects file, no input text names them (see the log).\n";
+        if (Quiet())
+            diag::Err(line);
+        else
+            diag::Out(line);
+    }
     const bool written = rejects_.Close();
     if (!written) return RejectsFailure();
     if (targetsReady_ && !Quiet())
@@ -1067,7 +1128,12 @@ Step Run::Connect() {
     }
     if (p.port == 0) p.port = CheckHostNameForPort(p.server);
     diag::DebugOut("DEBUG: Opening TCP connection\n");
-    session_ = std::make_unique<LdapSession>(OpenLdap(p));
+    {
+        // The connection reports its failures itself; a quiet run shows them
+        // on standard error like every other error.
+        const QuietErrorsToStderr quietErrors(Quiet());
+        session_ = std::make_unique<LdapSession>(OpenLdap(p));
+    }
     kelvo::WipeSecret(p.password);
     kelvo::WipeSecret(password_);
     kelvo::WipeSecret(input_.csv.adcsv.password);
@@ -1086,6 +1152,9 @@ Step Run::Connect() {
         return Fail(exitcode::kFatal, "ERROR: Couldn't gather RootDSE Info...\n"
                                       "Terminating Program.\n" +
                                           std::string(kDidNotComplete));
+    if (root_->UseConfiguredDefaultNC(ConfiguredBase()))
+        diag::DebugOut("DEBUG: Default naming context from BASE/LDAPBASE: " + root_->DefaultNC() +
+                       "\n");
     serverName_ = root_->DnsHostName();
     if (serverName_.empty()) serverName_ = session_->ServerName();
     if (serverName_.empty()) serverName_ = session_->HostName();

@@ -277,8 +277,9 @@ inline constexpr SwitchDef kSwitchTable[] = {
     {.name = "sslignoresrvcert",
      .kind = ValueKind::None,
      .term = "-sslignoresrvcert",
-     .help = "Use SSL without checking the server certificate. Certificate "
-             "checks are on otherwise.",
+     .help = "Use SSL without checking the server certificate. Otherwise "
+             "certificates are checked as TLS_REQCERT (ldap.conf, ldaprc, "
+             "LDAPTLS_REQCERT) says, by default always.",
      .place = {HelpSection::Connection, HelpBlock::Advanced, 4},
      .sets = {&RunSettings::ignoreCert, &RunSettings::ssl}},
     {.name = "starttls",
@@ -478,7 +479,8 @@ inline constexpr SwitchDef kSwitchTable[] = {
     {.name = "h",
      .kind = ValueKind::Optional,
      .term = "-h host[:port]",
-     .help = "Server, or domain, to connect to; without -h the default server. "
+     .help = "Server, or domain, to connect to; without -h the configured URI "
+             "(LDAPURI, URI in ldap.conf or ldaprc), else the default server. "
              "host:port and [IPv6-address]:port name a port. A value starting "
              "with ldap:// or ldaps:// is read as -url.",
      .place = {HelpSection::Connection, HelpBlock::Main, 1},
@@ -609,12 +611,20 @@ inline constexpr SwitchDef kSwitchTable[] = {
      .kind = ValueKind::Optional,
      .secret = true,
      .term = "-up password",
-     .help = "Password for -u; * asks for it at a hidden prompt, and an ENCPWD: "
-             "value (see -encpwd) is decrypted. With Negotiate, Kelvo gets a "
-             "Kerberos ticket for -u with this password.",
+     .help = "Password for -u; '*' asks for it at a hidden prompt on the terminal "
+             "(never from piped input), and an ENCPWD: value (see -encpwd) is "
+             "decrypted. With Negotiate, Kelvo gets a Kerberos ticket for -u with "
+             "this password.",
      .place = {HelpSection::Authentication, HelpBlock::Main, 2},
      .basic = {HelpSection::Connection, HelpBlock::Main, 4},
-     .basicHelp = "Password for -u; * asks for it at a hidden prompt."},
+     .basicHelp = "Password for -u; '*' asks for it at a hidden prompt."},
+    {.name = "upfile",
+     .kind = ValueKind::Required,
+     .term = "-upfile file",
+     .help = "Read the password for -u from the first line of file (the line end is "
+             "dropped). The file must be a regular file that neither group nor others "
+             "can read or write (chmod 600). Not with -up.",
+     .place = {HelpSection::Authentication, HelpBlock::Main, 5}},
     {.name = "rb",
      .kind = ValueKind::Optional,
      .term = "-rb rdn",
@@ -1032,6 +1042,7 @@ inline constexpr std::string_view undel = Declared("undel");
 inline constexpr std::string_view xdom = Declared("xdom");
 inline constexpr std::string_view u = Declared("u");
 inline constexpr std::string_view up = Declared("up");
+inline constexpr std::string_view upfile = Declared("upfile");
 inline constexpr std::string_view rb = Declared("rb");
 inline constexpr std::string_view rnpb = Declared("rnpb");
 inline constexpr std::string_view csvdelim = Declared("csvdelim");

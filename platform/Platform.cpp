@@ -22,21 +22,26 @@ bool IsRedirected(Stream s) {
 
 namespace {
 
-// Where hidden input comes from: the controlling terminal when standard input
-// carries data (a piped DN list), else standard input itself.
+// Where hidden input comes from: standard input when it is the terminal, else
+// the controlling terminal (standard input carries a piped DN list), else
+// nothing: piped data is never taken for a password.
 std::FILE* KeySource() {
-    static std::FILE* source = [] {
+    static std::FILE* source = []() -> std::FILE* {
         if (isatty(STDIN_FILENO)) return stdin;
-        if (std::FILE* tty = std::fopen("/dev/tty", "r")) return tty;
-        return stdin;
+        return std::fopen("/dev/tty", "re");
     }();
     return source;
 }
 
 } // namespace
 
+bool HasTerminalInput() {
+    return KeySource() != nullptr;
+}
+
 int ReadKeyNoEcho() {
     std::FILE* in = KeySource();
+    if (in == nullptr) return 27;
     const int fd = fileno(in);
     termios old{};
     const bool tty = tcgetattr(fd, &old) == 0;

@@ -16,10 +16,13 @@ enum class Stream { In = 0, Out = 1, Err = 2 };
 // True when the stream is a file or a pipe (anything but a terminal).
 bool IsRedirected(Stream s);
 
-// Reads one key without echo: from the terminal, even when standard input is a
-// pipe of DNs; from standard input when there is no terminal (scripts).
-// Returns the byte, with Enter reported as 13, Backspace/Delete as 8, and end
-// of input as 27 (cancel).
+// True when there is a terminal to read hidden input from: standard input, or
+// the controlling terminal when standard input is a pipe.
+bool HasTerminalInput();
+// Reads one key without echo from the terminal, even when standard input is a
+// pipe of DNs; never from a pipe or a file.  Returns the byte, with Enter
+// reported as 13, Backspace/Delete as 8, and end of input or no terminal as
+// 27 (cancel).
 int ReadKeyNoEcho();
 
 // Terminal title through the title escape sequence; a no-op when standard

@@ -152,7 +152,7 @@ TEST(SwitchParser, NothingGiven) {
 
 TEST(SwitchTable, DeclaresEveryNameOnceWithLinuxAdditions) {
     const auto& decls = SwitchDeclarations();
-    EXPECT_EQ(decls.size(), 159u);
+    EXPECT_EQ(decls.size(), 160u);
     std::set<std::string> names;
     for (const auto& d : decls) {
         std::string n = (d[0] == ':' || d[0] == '$') ? d.substr(1) : d;
@@ -163,6 +163,7 @@ TEST(SwitchTable, DeclaresEveryNameOnceWithLinuxAdditions) {
     EXPECT_TRUE(names.contains("undo"));
     EXPECT_TRUE(names.contains("whatif"));
     EXPECT_TRUE(names.contains("ldifout"));
+    EXPECT_TRUE(names.contains("upfile"));
     EXPECT_EQ(sw::sc_help, "sc?");
     EXPECT_EQ(sw::default_, "default");
 }

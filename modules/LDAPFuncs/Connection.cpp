@@ -4,6 +4,7 @@
 #include "Credentials.h"
 #include "Diag.h"
 #include "ErrorReport.h"
+#include "LdapConfig.h"
 #include "LibraryLog.h"
 #include "ServerLocator.h"
 #include "pellixstrings.h"
@@ -105,21 +106,25 @@ bool SetOption(SetOptionCall setOption, LDAP* ld, int option, const void* value,
     return false;
 }
 
-// TLS settings read from ldap.conf and the LDAPTLS_* variables, which live in
-// the library's global options.
+// TLS settings read from ldap.conf, the ldaprc files and the LDAPTLS_*
+// variables, which live in the library's global options.
 struct GlobalTlsSetting {
     int option;
     bool isText; // a string option, else an int
     std::string_view failureLabel;
 };
 constexpr GlobalTlsSetting kGlobalTlsSettings[] = {
+    {LDAP_OPT_X_TLS_REQUIRE_CERT, false, "ldap_set_option (Require Server Cert): "},
+    {LDAP_OPT_X_TLS_REQUIRE_SAN, false, "ldap_set_option (Require Subject Alt Name): "},
     {LDAP_OPT_X_TLS_CACERTFILE, true, "ldap_set_option (TLS CA Certificate File): "},
     {LDAP_OPT_X_TLS_CACERTDIR, true, "ldap_set_option (TLS CA Certificate Directory): "},
     {LDAP_OPT_X_TLS_CERTFILE, true, "ldap_set_option (TLS Certificate File): "},
     {LDAP_OPT_X_TLS_KEYFILE, true, "ldap_set_option (TLS Key File): "},
     {LDAP_OPT_X_TLS_CIPHER_SUITE, true, "ldap_set_option (TLS Cipher Suite): "},
     {LDAP_OPT_X_TLS_CRLFILE, true, "ldap_set_option (TLS CRL File): "},
+    {LDAP_OPT_X_TLS_ECNAME, true, "ldap_set_option (TLS Curves): "},
     {LDAP_OPT_X_TLS_PROTOCOL_MIN, false, "ldap_set_option (TLS Minimum Protocol): "},
+    {LDAP_OPT_X_TLS_PROTOCOL_MAX, false, "ldap_set_option (TLS Maximum Protocol): "},
     {LDAP_OPT_X_TLS_CRLCHECK, false, "ldap_set_option (TLS CRL Check): "},
 };
 
@@ -171,15 +176,15 @@ bool SetSessionOptions(LDAP* ld, const OpenLdapParams& p, std::string_view where
     if (p.requireWriteable) diag::DebugOut("DEBUG: LDAP_OPTION: Require Writeable\n");
     // The TLS options decide whom the password and the data go to: one that
     // cannot be set stops the connection.
+    // The configured settings come first, certificate checking (TLS_REQCERT)
+    // included; -sslignoresrvcert is the one switch that overrides them.
     if (p.ssl || p.startTls || p.ignoreServerCert) {
-        const int require = p.ignoreServerCert ? LDAP_OPT_X_TLS_NEVER : LDAP_OPT_X_TLS_DEMAND;
-        if (!SetOption(setOption, ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &require,
-                       p.ignoreServerCert ? "DEBUG: LDAP_OPTION: Ignore Server Cert\n" : "",
-                       p.ignoreServerCert ? "ldap_set_option (Ignore Server Cert On): "
-                                          : "ldap_set_option (Require Server Cert): ",
-                       where))
-            return false;
         if (!CopyGlobalTlsSettings(setOption, ld, where)) return false;
+        const int never = LDAP_OPT_X_TLS_NEVER;
+        if (p.ignoreServerCert && !SetOption(setOption, ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &never,
+                                             "DEBUG: LDAP_OPTION: Ignore Server Cert\n",
+                                             "ldap_set_option (Ignore Server Cert On): ", where))
+            return false;
         const int isServer = 0;
         if (!SetOption(setOption, ld, LDAP_OPT_X_TLS_NEWCTX, &isServer, "",
                        "ldap_set_option (TLS Context): ", where))
@@ -318,7 +323,15 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     const LocatedServer located =
         LocateServer(target.host, p.aRecordExclusive, target.port, p.ssl, SystemLocatorSources());
     session.uri_ = located.uri;
+    if (diag::Debug()) diag::Out(LdapSettingsDebugText(SystemLdapConfigSources()));
     diag::DebugOut("DEBUG: LDAP URI: " + located.uri + " (" + located.how + ")\n");
+    // A configured ldaps:// URI is TLS as much as -ssl is: the TLS settings
+    // and the clear-text password check follow it.
+    OpenLdapParams effective = p;
+    if (!effective.ssl && UriListIsTls(located.uri)) {
+        effective.ssl = true;
+        diag::DebugOut("DEBUG: TLS from the ldaps:// URI\n");
+    }
 
     LDAP* raw = nullptr;
     const int initRc = ldap_initialize(&raw, located.uri.c_str());
@@ -334,7 +347,7 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     (void)ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &session.connectWatch_->cb);
     // Why a TLS context or handshake failed may only be in libldap's log.
     const TlsLogCapture tlsLog;
-    if (!SetSessionOptions(ld, p, target.host)) {
+    if (!SetSessionOptions(ld, effective, target.host)) {
         const std::string line = TlsFailureLine(tlsLog.Lines());
         diag::Out(DiagnosticLines(line, false, tlsLog.Lines()));
         return {};
@@ -359,7 +372,7 @@ LdapSession OpenLdap(const OpenLdapParams& p) {
     request.user = p.user;
     request.kerberosEncryption = p.kerberosEncryption;
     request.delegation = p.delegation;
-    request.tlsActive = p.ssl || p.startTls;
+    request.tlsActive = effective.ssl || p.startTls;
 
     if (SendsClearTextPassword(request)) diag::Out(kClearTextBindWarning);
     BindOutcome outcome;

@@ -7,6 +7,7 @@
 #include "DescriptorReads.h"
 #include "EntryRead.h"
 #include "ErrorReport.h"
+#include "LdapConfig.h"
 #include "LdapPtr.h"
 #include "Lookups.h"
 #include "PagedSearch.h"

@@ -269,3 +269,9 @@ void CRootDSE::DetectServerType() {
     forestMode_ = ModeText(kForestModes, forestFunctionality_);
     dcMode_ = ModeText(kDCModes, dcFunctionality_);
 }
+
+bool CRootDSE::UseConfiguredDefaultNC(const std::string& base) {
+    if (!defaultNC_.empty() || base.empty()) return false;
+    defaultNC_ = base;
+    return true;
+}

@@ -43,6 +43,11 @@ class CRootDSE {
     int Load(LDAP* session);
     // Fills the record from RootDSE attributes as a server returned them.
     void LoadFromAttributes(AttributeMap attributes);
+    // For a server that names no default naming context (OpenLDAP and most
+    // servers other than AD): the base the client configuration names
+    // (BASE, LDAPBASE) serves as one.  False, and nothing changed, when the
+    // server named one or `base` is empty.
+    bool UseConfiguredDefaultNC(const std::string& base);
 
     bool IsLoaded() const { return loaded_; }
     int LastError() const { return lastError_; }

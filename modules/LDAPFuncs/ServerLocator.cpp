@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "Credentials.h"
 #include "Diag.h"
+#include "LdapConfig.h"
 #include "LdapPtr.h"
 #include "pellixstrings.h"
 
@@ -76,20 +77,11 @@ std::string SystemConfiguredUri() {
     char* raw = nullptr;
     if (ldap_get_option(nullptr, LDAP_OPT_URI, &raw) != LDAP_OPT_SUCCESS) return "";
     LdapStringPtr owned(raw);
-    if (!owned || *owned.get() == '\0') return "";
+    if (!owned) return "";
     std::string uri = owned.get();
     // libldap reports its built-in default when nothing is configured; that is
     // the last resort here, not a configured server.
-    LDAPURLDesc* parsed = nullptr;
-    if (uri.find(' ') == std::string::npos &&
-        ldap_url_parse(uri.c_str(), &parsed) == LDAP_URL_SUCCESS) {
-        LdapUrlPtr url(parsed);
-        const std::string host = url->lud_host ? url->lud_host : "";
-        const std::string scheme = url->lud_scheme ? url->lud_scheme : "";
-        if ((host.empty() || host == "localhost") && scheme == "ldap" &&
-            (url->lud_port == 0 || url->lud_port == kPortLdap))
-            return "";
-    }
+    if (IsLibraryDefaultUri(uri)) return "";
     return uri;
 }
 

@@ -7,12 +7,17 @@ A case file holds header lines and blocks:
     args: -b cn=x,dc=example -default        (shell-style words)
     env: NAME=value                           (repeatable)
     stdin-tty: yes                            (standard input is a terminal)
+    no-tty: yes                               (no controlling terminal at all)
+    chmod: NAME 644                           (mode of a file the case writes)
     exit: 1
     --- stdin                                 (text piped to standard input)
+    --- tty-input                             (text typed at the terminal)
     --- stdin-hex                             (bytes, as hex, piped in)
     --- file NAME                             (a file in the working directory)
     --- stdout                                (the exact standard output)
     --- stdout-contains                       (each line must appear in stdout)
+    --- stdout-match                          (a regular expression the whole
+                                               stdout must match)
     --- stdout-lacks                          (no line may appear in stdout)
     --- stderr-contains
     --- file-contains NAME                    (each line must appear in a file
@@ -27,6 +32,7 @@ variable that Kelvo reads as a switch layer removed.
 """
 import os
 import pty
+import re
 import select
 import shlex
 import subprocess
@@ -37,7 +43,7 @@ import time
 
 def parse(path):
     case = {"args": [], "env": {}, "exit": 0, "files": {}, "blocks": {}, "tty": False,
-            "secrets": []}
+            "secrets": [], "no_tty": False, "modes": {}}
     block = None
     with open(path, encoding="utf-8") as f:
         for raw in f:
@@ -78,6 +84,11 @@ def parse(path):
                 case["secrets"].append(value)
             elif key == "stdin-tty":
                 case["tty"] = value.lower() == "yes"
+            elif key == "no-tty":
+                case["no_tty"] = value.lower() == "yes"
+            elif key == "chmod":
+                name, _, mode = value.partition(" ")
+                case["modes"][name] = int(mode.strip(), 8)
             else:
                 raise SystemExit(f"{path}: unknown header {key!r}")
     return case
@@ -92,12 +103,14 @@ def clean_env(extra):
     return env
 
 
-def run_with_tty(cmd, cwd, env, timeout=30):
+def run_with_tty(cmd, cwd, env, typed=b"", timeout=30):
     master, slave = pty.openpty()
     proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=slave,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     os.close(slave)
     try:
+        if typed:
+            os.write(master, typed)
         out, err = proc.communicate(timeout=timeout)
     finally:
         os.close(master)
@@ -112,12 +125,17 @@ def main():
         for name, lines in case["files"].items():
             with open(os.path.join(tmp, name), "w", encoding="utf-8") as f:
                 f.write("\n".join(lines) + "\n")
+        for name, mode in case["modes"].items():
+            os.chmod(os.path.join(tmp, name), mode)
         env = clean_env(case["env"])
         env["HOME"] = tmp
         cmd = [binary] + case["args"]
         start = time.monotonic()
         if case["tty"]:
-            code, out, err = run_with_tty(cmd, tmp, env)
+            typed = b""
+            if "tty-input" in case["blocks"]:
+                typed = ("\n".join(case["blocks"]["tty-input"]) + "\n").encode()
+            code, out, err = run_with_tty(cmd, tmp, env, typed)
         else:
             data = b""
             if "stdin" in case["blocks"]:
@@ -125,7 +143,8 @@ def main():
             if "stdin-hex" in case["blocks"]:
                 data = bytes.fromhex("".join(case["blocks"]["stdin-hex"]))
             proc = subprocess.run(cmd, cwd=tmp, env=env, input=data,
-                                  capture_output=True, timeout=60)
+                                  capture_output=True, timeout=60,
+                                  start_new_session=case["no_tty"])
             code, out, err = proc.returncode, proc.stdout, proc.stderr
         elapsed = time.monotonic() - start
         for name, lines in case.get("checks", {}).items():
@@ -164,6 +183,10 @@ def main():
         expected = "\n".join(blocks["stdout"])
         if out.rstrip("\n") != expected.rstrip("\n"):
             failures.append(f"stdout differs; expected:\n{expected}")
+    if "stdout-match" in blocks:
+        pattern = "\n".join(blocks["stdout-match"])
+        if not re.fullmatch(pattern, out):
+            failures.append(f"stdout does not match {pattern!r}")
     for line in blocks.get("stdout-contains", []):
         if line and line not in out:
             failures.append(f"stdout lacks: {line!r}")

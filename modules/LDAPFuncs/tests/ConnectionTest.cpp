@@ -531,6 +531,48 @@ TEST(SetSessionOptions, TlsOptionFailureStopsOthersAreReported) {
     (void)ldap_set_option(nullptr, LDAP_OPT_X_TLS_PROTOCOL_MIN, &anyProtocol);
 }
 
+// Certificate checking is what ldap.conf, an ldaprc file or LDAPTLS_REQCERT
+// configured; -sslignoresrvcert alone turns it off.
+TEST(SetSessionOptions, CertificateCheckFollowsTheConfigurationUnlessIgnored) {
+    const struct {
+        const char* name;
+        int configured;
+        bool ignore;
+        bool startTls;
+        int expected;
+    } cases[] = {
+        {"configured never", LDAP_OPT_X_TLS_NEVER, false, false, LDAP_OPT_X_TLS_NEVER},
+        {"configured never, StartTLS", LDAP_OPT_X_TLS_NEVER, false, true, LDAP_OPT_X_TLS_NEVER},
+        {"configured allow", LDAP_OPT_X_TLS_ALLOW, false, false, LDAP_OPT_X_TLS_ALLOW},
+        {"configured try", LDAP_OPT_X_TLS_TRY, false, false, LDAP_OPT_X_TLS_TRY},
+        {"configured demand", LDAP_OPT_X_TLS_DEMAND, false, false, LDAP_OPT_X_TLS_DEMAND},
+        {"configured hard", LDAP_OPT_X_TLS_HARD, false, false, LDAP_OPT_X_TLS_HARD},
+        {"ignored over demand", LDAP_OPT_X_TLS_DEMAND, true, false, LDAP_OPT_X_TLS_NEVER},
+        {"ignored over hard", LDAP_OPT_X_TLS_HARD, true, false, LDAP_OPT_X_TLS_NEVER},
+    };
+    int saved = 0;
+    ASSERT_EQ(ldap_get_option(nullptr, LDAP_OPT_X_TLS_REQUIRE_CERT, &saved), LDAP_OPT_SUCCESS);
+    for (const auto& c : cases) {
+        ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_REQUIRE_CERT, &c.configured),
+                  LDAP_OPT_SUCCESS);
+        // The handle is made after the configuration is read, as in a run.
+        FreshHandle h;
+        OpenLdapParams p;
+        p.ssl = !c.startTls;
+        p.startTls = c.startTls;
+        p.ignoreServerCert = c.ignore;
+        p.timeoutSeconds = 0;
+        CaptureOutput cap;
+        g_refusedOption = 0;
+        ASSERT_TRUE(SetSessionOptions(h.handle.get(), p, "dc1", RefuseOneOption)) << c.name;
+        int got = -1;
+        ASSERT_EQ(ldap_get_option(h.handle.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &got),
+                  LDAP_OPT_SUCCESS);
+        EXPECT_EQ(got, c.expected) << c.name;
+    }
+    (void)ldap_set_option(nullptr, LDAP_OPT_X_TLS_REQUIRE_CERT, &saved);
+}
+
 TEST(SetSessionOptions, WithoutTlsNoTlsOptionIsTouched) {
     FreshHandle h;
     OpenLdapParams p;
