@@ -121,6 +121,9 @@ TEST(SchemaGuids, GuidToNamePrefersTheAttribute) {
     EXPECT_EQ(FindBuiltInSchemaName("d58d5f36-0a98-11d1-adbb-00c04fd8d5cd"), "change rid master");
     EXPECT_EQ(FindBuiltInSchemaName("00299570-246d-11d0-a768-00aa006e0529"),
               "user force change password");
+    // The name Windows shows for that right finds it too, and is never printed.
+    EXPECT_EQ(FindBuiltInSchemaGuid("Reset Password"), "00299570-246d-11d0-a768-00aa006e0529");
+    EXPECT_EQ(FindBuiltInSchemaGuid("change password"), "ab721a53-1e2f-11d0-9819-00aa0040529b");
     EXPECT_FALSE(FindBuiltInSchemaName("00299570-246d-11d0-a768-00aa006e0528").has_value());
     EXPECT_FALSE(FindBuiltInSchemaName("").has_value());
     EXPECT_FALSE(FindBuiltInSchemaName("{}").has_value());
