@@ -15,7 +15,7 @@
 # row.  Starts its own lab on 127.0.0.43 and stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-10000}
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"

@@ -13,7 +13,7 @@
 # stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-5000}
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"

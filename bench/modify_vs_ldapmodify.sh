@@ -18,9 +18,9 @@
 # stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-5000}
-baseline=${3:+$(realpath "$3")}
+baseline=${3:+$(realpath -m "$3")}
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"
 require_kelvo "$bin"

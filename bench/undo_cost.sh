@@ -12,7 +12,7 @@
 # its own lab on 127.0.84.41 and stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-5000}
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"
