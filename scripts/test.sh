@@ -12,6 +12,9 @@ cd "$(dirname "$0")/.."
 bash tests/lab/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# Each tree's labs get their own network unless KELVO_TEST_LAB_NET names one
+# for all of them (the suites run one after another).
+net() { echo "${KELVO_TEST_LAB_NET:-$1}"; }
 
 # configure DIR C-COMPILER C++-COMPILER CMAKE-ARGS...: a tree made by
 # another compiler is made again from scratch.
@@ -36,7 +39,7 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 900
 }
 
-run_suite build 127.0.60 gcc g++ -DCMAKE_BUILD_TYPE=Release
+run_suite build "$(net 127.0.60)" gcc g++ -DCMAKE_BUILD_TYPE=Release
 # Sanitizer reports end the process with their own status, and the test
 # runners also fail on any report they find in standard error.  Leaks inside
 # the SASL and GSS plug-ins (not our code) are listed in tests/lsan.supp and
@@ -44,11 +47,11 @@ run_suite build 127.0.60 gcc g++ -DCMAKE_BUILD_TYPE=Release
 export ASAN_OPTIONS=detect_leaks=1:exitcode=86:fast_unwind_on_malloc=0
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=87
-run_suite build-asan 127.0.70 clang clang++ -DCMAKE_BUILD_TYPE=Debug -DKELVO_SANITIZE=ON
+run_suite build-asan "$(net 127.0.70)" clang clang++ -DCMAKE_BUILD_TYPE=Debug -DKELVO_SANITIZE=ON
 
 # The program as a clang Release build makes it, warnings as errors; its
 # tests ran above, in the two other builds.
-configure build-clang clang clang++ -DCMAKE_BUILD_TYPE=Release -DKELVO_LAB_NET=127.0.75
+configure build-clang clang clang++ -DCMAKE_BUILD_TYPE=Release -DKELVO_LAB_NET="$(net 127.0.75)"
 cmake --build build-clang -j"$jobs" --target kelvo
 
 # Fuzz tests: each input parser's libFuzzer harness runs its seed corpus and
@@ -61,7 +64,7 @@ if command -v clang++ >/dev/null 2>&1 &&
     clang++ -x c++ -fsanitize=fuzzer - -o "$fuzz_probe/probe" >/dev/null 2>&1; then
     rm -rf "$fuzz_probe"
     configure build-fuzz clang clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_FUZZ=ON \
-        -DKELVO_LAB_NET=127.0.80
+        -DKELVO_LAB_NET="$(net 127.0.80)"
     cmake --build build-fuzz -j"$jobs" --target fuzz_targets
     # Slow unwinding on every allocation is for the SASL plug-ins, which the
     # harnesses never load.
