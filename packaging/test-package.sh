@@ -106,7 +106,11 @@ check() { # description command...
     if "$@"; then echo "PASS: $label"; else echo "FAIL: $label"; failed=1; fi
 }
 
-in_root apt-get update -q >/dev/null
+in_root apt-get update -q >"$cache/update.log" 2>&1 || {
+    tail -n 20 "$cache/update.log" >&2
+    echo "FAIL: apt-get update in the clean root (mirror $mirror)" >&2
+    exit 1
+}
 in_root apt-get install -y -q --no-install-recommends "/tmp/$(basename "$deb")" >"$cache/install.log" 2>&1 || {
     tail -n 30 "$cache/install.log" >&2
     echo "FAIL: apt install ./$(basename "$deb") in the clean root" >&2
@@ -120,7 +124,7 @@ version_check() {
     local out
     out=$(in_root kelvo --version 2>&1) || { echo "$out"; return 1; }
     echo "$out"
-    grep -q 'Kelvo' <<<"$out"
+    grep -qiE 'kelvo.*[0-9]+\.[0-9]+' <<<"$out"
 }
 appver_check() {
     local out
@@ -141,7 +145,7 @@ man_check() {
     local out
     out=$(in_root sh -c 'MANPAGER=cat MANWIDTH=80 man kelvo 2>&1') || { echo "$out" | head -5; return 1; }
     echo "$out" | head -8
-    grep -qi 'kelvo' <<<"$out"
+    grep -q '^NAME' <<<"$out" && grep -qi 'kelvo' <<<"$out"
 }
 check "every library kelvo links is installed" libraries_check
 check "SASL GSSAPI and NTLM modules installed" sasl_check
