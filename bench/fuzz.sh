@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # bench/fuzz.sh [SECONDS] - fuzzes each input parser's harness (tests/fuzz)
 # for SECONDS (default 60), one after another, and prints per harness the
-# executions, executions per second, the corpus size and the crashes.  Each
+# executions, executions per second, the corpus size and the crashes (a
+# harness that executed nothing counts as one).  Each
 # harness starts from a work corpus in a temporary folder, merged from its
 # seeds; the repository's seeds are never written.  Exits 1 when any
 # harness crashed, hung, leaked or broke an invariant; the inputs that did
@@ -49,6 +50,8 @@ run_one() {
     findings=$(find "$dir" -maxdepth 1 -type f \( -name 'crash-*' -o -name 'leak-*' -o \
         -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
     if [ "$rc" -ne 0 ] && [ "$findings" -eq 0 ]; then findings=1; fi
+    # A harness that ran no input did not fuzz: that fails too.
+    case ${execs:-0} in '' | *[!0-9]* | 0) [ "$findings" -ne 0 ] || findings=1 ;; esac
     printf '%-18s %12s %8s %8s %8s\n' "$h" "${execs:-?}" "${rate:-?}" \
         "$(find "$dir/corpus" -type f | wc -l)" "$findings" >"$dir/result"
     if [ "$findings" -ne 0 ]; then

@@ -3,7 +3,8 @@
 # Directory each get one replace, over one LDAPS session with a simple bind,
 # driven by a piped DN list, once plain and once writing every change to an
 # LDIF file.  The two alternate over three rounds and the better run of each
-# counts.  The file must hold one record per object.
+# counts.  Every run must report every object done and leave the objects
+# holding its value, and the file must hold one record per object.
 #
 #   bench/ldifout_cost.sh [BINARY] [COUNT] [ADDRESS]
 #
@@ -12,20 +13,24 @@
 # stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-5000}
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"
+require_kelvo "$bin"
 start_bench_lab "${3:-127.0.0.42}"
 ou="OU=bench,$LAB_BASE"
 
 create_objects "$count" "$ou" contact
+mapfile -t samples < <(sample_dns "$count" "CN=b%05d,$ou")
 
 kelvo_run() { # value [extra switches...]
     local value=$1
     shift
-    measure "$bin" -unsafe -h "$LAB_HOST" -ssl -simple -u "$LAB_ADMIN_UPN" -up "$LAB_PASSWORD" \
-        "$@" "description::$value" <"$work/dns.txt"
+    kelvo_measure "$work/out" "$bin" -unsafe -h "$LAB_HOST" -ssl -simple -u "$LAB_ADMIN_UPN" \
+        -up "$LAB_PASSWORD" "$@" "description::$value" <"$work/dns.txt"
+    check_kelvo_done "$work/out" "$count"
+    check_values description "$value" "${samples[@]}"
 }
 
 best_p=""; best_f=""
@@ -34,10 +39,7 @@ for run in 1 2 3; do
     f=$(kelvo_run "file $run" -ldifout "$work/out$run.ldif")
     echo "run $run: plain wall/user/sys $p   -ldifout $f"
     records=$(grep -c '^dn: ' "$work/out$run.ldif" || true)
-    if [ "$records" != "$count" ]; then
-        echo "the LDIF file holds $records records, not $count" >&2
-        exit 1
-    fi
+    [ "$records" = "$count" ] || bench_fail "the LDIF file holds $records records, not $count"
     best_p=$(faster "$best_p" "$p")
     best_f=$(faster "$best_f" "$f")
 done

@@ -12,15 +12,19 @@
 # object is reported next to BINARY's.
 #
 # Reports the ratio of wall times (target <= 1.05) and Kelvo's client CPU per
-# object (target < 50 microseconds).  Starts its own lab on 127.0.0.41 and
+# object (target < 50 microseconds).  Fails unless every run did its work:
+# Kelvo reports every object done, ldapmodify exits 0, and the first, a middle
+# and the last object hold the value that run wrote.  Starts its own lab on 127.0.0.41 and
 # stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-5000}
-baseline=${3:+$(realpath "$3")}
+baseline=${3:+$(realpath -m "$3")}
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"
+require_kelvo "$bin"
+[ -z "$baseline" ] || require_kelvo "$baseline"
 start_bench_lab 127.0.0.41
 ou="OU=bench,$LAB_BASE"
 
@@ -41,14 +45,19 @@ for run in ("1", "2", "3"):
                     f"description: ldapmodify {run}\n-\n\n")
 PY
 echo "creating $count objects..."
-ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null
+ldapadd -c -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/add.ldif" >/dev/null ||
+    bench_fail "ldapadd could not create the $count objects"
+mapfile -t samples < <(sample_dns "$count" "CN=b%05d,$ou")
 
 kelvo_run() { # run [binary]
-    measure sh -c "'${2:-$bin}' -unsafe -h '$LAB_HOST' -ssl -simple -u '$LAB_ADMIN_UPN' \
-        -up '$LAB_PASSWORD' description::'kelvo $1' < '$work/dns.txt'"
+    kelvo_measure "$work/kelvo-$1.out" sh -c "'${2:-$bin}' -unsafe -h '$LAB_HOST' -ssl -simple \
+        -u '$LAB_ADMIN_UPN' -up '$LAB_PASSWORD' description::'kelvo $1' < '$work/dns.txt'"
+    check_kelvo_done "$work/kelvo-$1.out" "$count"
+    check_values description "kelvo $1" "${samples[@]}"
 }
 ldapmodify_run() {
     measure ldapmodify -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" -f "$work/modify$1.ldif"
+    check_values description "ldapmodify $1" "${samples[@]}"
 }
 
 best_k=""; best_l=""; base_cpu=""; kelvo_cpu=""

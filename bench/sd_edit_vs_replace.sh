@@ -12,31 +12,20 @@
 # last runs wrote.  Starts its own lab on 127.0.0.43 and stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-1000}
-[ -x "$bin" ] || { echo "not an executable: $bin" >&2; exit 1; }
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"
+require_kelvo "$bin"
 start_bench_lab 127.0.0.43
 ou="OU=sdbench,$LAB_BASE"
 
 create_objects "$count" "$ou" group
 
 kelvo_run() { # action...
-    /usr/bin/time -f '%e %U %S' -o "$work/t" "$bin" -unsafe -h "$LAB_HOST" -ssl -simple \
-        -u "$LAB_ADMIN_UPN" -up "$LAB_PASSWORD" "$@" <"$work/dns.txt" >"$work/out" 2>&1 || {
-        tail -n 20 "$work/out" >&2
-        return 1
-    }
-    grep -q "The command completed successfully." "$work/out" || {
-        tail -n 20 "$work/out" >&2
-        return 1
-    }
-    [ "$(grep -c '^   DN: ' "$work/out")" -eq "$count" ] || {
-        echo "kelvo did not report $count objects" >&2
-        return 1
-    }
-    tail -n 1 "$work/t"
+    kelvo_measure "$work/out" "$bin" -unsafe -h "$LAB_HOST" -ssl -simple \
+        -u "$LAB_ADMIN_UPN" -up "$LAB_PASSWORD" "$@" <"$work/dns.txt"
+    check_kelvo_done "$work/out" "$count"
 }
 
 rights=(RP LO RC)
@@ -55,9 +44,9 @@ for i in 0 $((count - 1)); do
     dn=$(printf 'CN=b%05d,%s' "$i" "$ou")
     ldapsearch -LLL -o ldif-wrap=no -x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD" \
         -E '!1.2.840.113556.1.4.801=::MAMCAQQ=' -b "$dn" -s base '(objectClass=*)' \
-        nTSecurityDescriptor description >"$work/read"
-    grep -q '^description: plain 3$' "$work/read" || { echo "no plain value on $dn" >&2; exit 1; }
-    /usr/bin/python3 - "$work/read" <<'PY' || { echo "no ACE on $dn" >&2; exit 1; }
+        nTSecurityDescriptor description >"$work/read" || bench_fail "cannot read $dn"
+    grep -q '^description: plain 3$' "$work/read" || bench_fail "no plain value on $dn"
+    /usr/bin/python3 - "$work/read" <<'PY' ||
 import base64, sys
 from samba.dcerpc import security
 from samba.ndr import ndr_unpack
@@ -69,6 +58,7 @@ for line in open(sys.argv[1]):
         sys.exit(0 if wanted else 1)
 sys.exit(1)
 PY
+        bench_fail "no ACE on $dn"
 done
 
 read -r sw su ss <<<"$best_sd"

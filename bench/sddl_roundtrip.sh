@@ -14,7 +14,7 @@
 # it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(realpath "${1:-$here/../build}")
+build=$(realpath -m "${1:-$here/../build}")
 iterations=${2:-20}
 bench=$build/bench/sddl_bench
 [ -x "$bench" ] || { echo "FAIL: $bench not built (target sddl_bench)" >&2; exit 1; }

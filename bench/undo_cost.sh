@@ -7,42 +7,36 @@
 #
 #   bench/undo_cost.sh [BINARY] [COUNT]
 #
-# Checks that every run reported every object and that each undo file holds
-# COUNT records, and reports the ratio of wall times (target <= 1.6).  Starts
+# Checks that every run reported every object done, that the objects hold the
+# value each run wrote and that each undo file holds COUNT records, and reports the ratio of wall times (target <= 1.6).  Starts
 # its own lab on 127.0.84.41 and stops it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-5000}
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"
+require_kelvo "$bin"
 start_bench_lab 127.0.84.41
 ou="OU=bench,$LAB_BASE"
 
 create_objects "$count" "$ou" contact "description: start"
+mapfile -t samples < <(sample_dns "$count" "CN=b%05d,$ou")
 
 kelvo_run() { # name [extra switches...]
     local name=$1
     shift
-    measure sh -c "'$bin' -unsafe -h '$LAB_HOST' -ssl -simple -u '$LAB_ADMIN_UPN' \
-        -up '$LAB_PASSWORD' description::'kelvo $name' $* < '$work/dns.txt' \
-        > '$work/out-$name.txt'"
+    kelvo_measure "$work/out-$name.txt" "$bin" -unsafe -h "$LAB_HOST" -ssl -simple \
+        -u "$LAB_ADMIN_UPN" -up "$LAB_PASSWORD" "description::kelvo $name" "$@" <"$work/dns.txt"
 }
 
 check_run() { # name [undo file]
-    local shown
-    shown=$(grep -c '   DN: ' "$work/out-$1.txt" || true)
-    if [ "$shown" -ne "$count" ] || ! grep -q 'completed successfully' "$work/out-$1.txt"; then
-        echo "run $1 reported $shown of $count objects" >&2
-        exit 1
-    fi
+    check_kelvo_done "$work/out-$1.txt" "$count"
+    check_values description "kelvo $1" "${samples[@]}"
     if [ -n "${2:-}" ]; then
         local records
         records=$(grep -c '^dn: ' "$2" || true)
-        if [ "$records" -ne "$count" ]; then
-            echo "undo file of run $1 holds $records of $count records" >&2
-            exit 1
-        fi
+        [ "$records" -eq "$count" ] || bench_fail "undo file of run $1 holds $records of $count records"
     fi
 }
 

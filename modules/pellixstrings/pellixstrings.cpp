@@ -49,17 +49,32 @@ std::string ReplaceEvery(std::string_view text, std::string_view find, std::stri
     return result;
 }
 
-// The width text of HexStr may only hold printf flags, a width and a precision.
+// Field width and precision of HexStr are capped, so that the text always
+// fits HexStr's buffer: 32 digits plus the "0X" of the '#' flag.
+constexpr unsigned kMaxHexField = 32;
+
+// Digits of a width or precision, from i on: false when the number is above
+// kMaxHexField.
+bool ScanFieldNumber(std::string_view width, std::size_t& i) {
+    unsigned number = 0;
+    while (i < width.size() && std::isdigit(static_cast<unsigned char>(width[i]))) {
+        number = number * 10 + static_cast<unsigned>(width[i] - '0');
+        if (number > kMaxHexField) return false;
+        ++i;
+    }
+    return true;
+}
+
+// The width text of HexStr may only hold printf flags, a width and a
+// precision, each number at most kMaxHexField.
 bool IsPrintfWidth(std::string_view width) {
     std::size_t i = 0;
     while (i < width.size() && std::string_view("-+ #0").find(width[i]) != std::string_view::npos)
         ++i;
-    while (i < width.size() && std::isdigit(static_cast<unsigned char>(width[i])))
-        ++i;
+    if (!ScanFieldNumber(width, i)) return false;
     if (i < width.size() && width[i] == '.') {
         ++i;
-        while (i < width.size() && std::isdigit(static_cast<unsigned char>(width[i])))
-            ++i;
+        if (!ScanFieldNumber(width, i)) return false;
     }
     return i == width.size() && width.size() < 16;
 }
@@ -295,13 +310,23 @@ std::vector<std::uint8_t> HexStrToBin(std::string_view hex, bool pairSwap) {
 }
 
 std::string HexStr(std::string_view width, std::uint32_t value) {
-    const std::string format = "%" + std::string(IsPrintfWidth(width) ? width : "") + "X";
-    char buf[64];
+    // "%" + width + "X", built in place: the width is under 16 characters.
+    char format[20] = "%";
+    std::size_t used = 1;
+    if (IsPrintfWidth(width)) {
+        width.copy(format + used, width.size());
+        used += width.size();
+    }
+    format[used++] = 'X';
+    format[used] = '\0';
+    char buf[64] = "0x";
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::snprintf(buf, sizeof buf, format.c_str(), static_cast<unsigned int>(value));
+    const int written =
+        std::snprintf(buf + 2, sizeof buf - 2, format, static_cast<unsigned int>(value));
 #pragma GCC diagnostic pop
-    return "0x" + std::string(buf);
+    if (written < 0 || static_cast<std::size_t>(written) >= sizeof buf - 2) return {};
+    return std::string(buf, 2 + static_cast<std::size_t>(written));
 }
 
 std::string ultostr(std::uint32_t value, unsigned radix) {

@@ -73,6 +73,8 @@ void StrReplaceAllEx_largestring(std::string& text, std::string_view find,
 std::vector<std::uint8_t> HexStrToBin(std::string_view hex, bool pairSwap);
 
 // "0x" + value in upper-case hex formatted with "%<width>X" (e.g. width "08").
+// A width that is not printf flags, width and precision (each at most 32) is
+// ignored.
 std::string HexStr(std::string_view width, std::uint32_t value);
 std::string ultostr(std::uint32_t value, unsigned radix = 10);
 std::string ltostr(std::int32_t value);

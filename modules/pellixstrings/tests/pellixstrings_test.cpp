@@ -299,6 +299,11 @@ TEST(pellixstrings, NumberTextFormatsAsSpecified) {
         {HexStr("", 0xABCDEF), "0xABCDEF"},
         {HexStr("4", 0xA), "0x   A"},
         {HexStr("08", 0xFFFFFFFFu), "0xFFFFFFFF"},
+        {HexStr("#-12.10", 0xBEEF), "0x0X000000BEEF"},
+        {HexStr("032", 0x1), "0x" + std::string(31, '0') + "1"},
+        {HexStr("33", 0x1), "0x1"},         // above the field cap: no width
+        {HexStr("2147483648", 0x2), "0x2"}, // would overflow printf's int
+        {HexStr("08x%n", 0x3), "0x3"},      // not a width
         {ultostr(255, 16), "ff"},
         {ultostr(0), "0"},
         {ultostr(4294967295u), "4294967295"},
