@@ -20,10 +20,9 @@
 # relays, again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(realpath "${1:-$here/../build/kelvo}")
+bin=$(realpath -m "${1:-$here/../build/kelvo}")
 count=${2:-5000}
 delay=${3:-2.5}
-[ -x "$bin" ] || { echo "no Kelvo binary at $bin" >&2; exit 1; }
 # The labs live in memory where it can be had: on disk each write waits for
 # the machine's disk flush (tens of milliseconds on a virtual disk), which
 # then bounds any client, and the figures would measure the disk.
@@ -34,6 +33,7 @@ else
 fi
 # shellcheck source=lab_bench.sh
 source "$here/lab_bench.sh"
+require_kelvo "$bin"
 
 slapd_lab=$work/slapd
 proxies=()
