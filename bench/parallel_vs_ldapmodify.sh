@@ -3,15 +3,18 @@
 # objects each get one replace over one session, driven by a piped DN list
 # (Kelvo) or the equivalent LDIF (ldapmodify), through bench/latency_proxy.py,
 # a loopback relay that delays each direction by DELAY_MS (default 2.5, a 5 ms
-# round trip), and once more without the relay.
+# round trip), through a second relay that adds no delay, and directly.
 #
 #   bench/parallel_vs_ldapmodify.sh [BINARY] [COUNT] [DELAY_MS]
 #
 # On the lab Active Directory (LDAPS, simple bind) Kelvo -parallel 16 runs
-# against ldapmodify, twice each, alternating, and the better run counts;
-# targets: at most 0.25 of ldapmodify's wall time through the relay, at most
-# 0.6 without it.  Then the curve of Kelvo's wall time over -parallel 1, 2,
-# 4, 8, 16 and 32 through the relay.  The same on the lab slapd (plain LDAP,
+# against ldapmodify and against a bare libldap loop keeping as many replaces
+# in flight (build/bench/inflight_reference, the reference of what server and
+# network allow), twice each, alternating; the better run counts.  Targets:
+# at most 0.25 of ldapmodify's wall time at 5 ms round trip, at most 0.6
+# through the relay adding no delay; the direct figures are for information.
+# Then the curve of Kelvo's wall time over -parallel 1, 2, 4, 8, 16 and 32 at
+# the added delay.  The same on the lab slapd (plain LDAP,
 # a multi-threaded server), reported without targets.  Every run is checked:
 # Kelvo reported every object and completed, ldapmodify exited 0, and the
 # directory holds the value the run wrote on every object.  Exits non-zero
@@ -44,8 +47,8 @@ stop_all() {
 }
 trap stop_all EXIT
 
-start_proxy() { # listen-port target-port
-    python3 "$here/latency_proxy.py" "$LAB_ADDR" "$1" "$LAB_ADDR" "$2" "$delay" \
+start_proxy() { # listen-port target-port delay-ms
+    python3 "$here/latency_proxy.py" "$LAB_ADDR" "$1" "$LAB_ADDR" "$2" "$3" \
         >"$work/proxy-$1.out" &
     proxies+=("$!")
     for _ in $(seq 50); do
@@ -115,42 +118,69 @@ ldapmodify_run() { # name uri
     echo "$t"
 }
 
+# The bare libldap loop with the same width, as the reference of what the
+# server and the network allow (built next to Kelvo).
+reference=$(dirname "$bin")/bench/inflight_reference
+[ -x "$reference" ] || reference=""
+
+reference_run() { # name uri width
+    local t
+    t=$(measure "$reference" "$2" "${client_who[@]}" "$work/dns.txt" "$3" "r $1") || {
+        echo "reference run $1 failed" >&2
+        exit 1
+    }
+    check_directory "$1" "r $1"
+    echo "$t"
+}
+
 failed=0
-bench_server() { # label far-target near-target far-uri near-uri targets(yes/no)
-    local label=$1 far=$2 near=$3 far_uri=$4 near_uri=$5 targets=$6
-    local bk="" bl="" nk="" nl=""
+# One way to reach the server: two rounds of ldapmodify, Kelvo -parallel 16
+# and the reference, alternating; prints "ldapmodify kelvo reference" walls.
+compare() { # label name kelvo-target uri
+    local bl="" bk="" br="" l k r="" run
     for run in 1 2; do
-        l=$(ldapmodify_run "far$run" "$far_uri")
-        k=$(kelvo_run "far$run" "$far" 16)
-        echo "$label ${delay} ms each way, run $run: ldapmodify $l   kelvo -parallel 16 $k"
+        l=$(ldapmodify_run "$2$run" "$4")
+        k=$(kelvo_run "$2$run" "$3" 16)
+        [ -z "$reference" ] || r=$(reference_run "$2$run" "$4" 16)
+        echo "$1, run $run: ldapmodify $l   kelvo -parallel 16 $k   reference ${r:-none}" >&2
         bl=$(faster "$bl" "$l")
         bk=$(faster "$bk" "$k")
+        [ -z "$r" ] || br=$(faster "$br" "$r")
     done
-    for run in 1 2; do
-        l=$(ldapmodify_run "near$run" "$near_uri")
-        k=$(kelvo_run "near$run" "$near" 16)
-        echo "$label no added latency, run $run: ldapmodify $l   kelvo -parallel 16 $k"
-        nl=$(faster "$nl" "$l")
-        nk=$(faster "$nk" "$k")
-    done
-    local curve=""
+    echo "${bl%% *} ${bk%% *} ${br%% *}"
+}
+
+bench_server() { # label far-target relay-target near-target far-uri relay-uri near-uri targets
+    local label=$1 far=$2 relay=$3 near=$4 far_uri=$5 relay_uri=$6 near_uri=$7 targets=$8
+    local far_w relay_w near_w curve="" width k
+    far_w=$(compare "$label, ${delay} ms each way" far "$far" "$far_uri")
+    relay_w=$(compare "$label, relay adding nothing" relay "$relay" "$relay_uri")
+    near_w=$(compare "$label, direct" near "$near" "$near_uri")
     for width in 1 2 4 8 16 32; do
         k=$(kelvo_run "curve$width" "$far" "$width")
         curve="$curve $width:$(cut -d' ' -f1 <<<"$k")"
     done
-    awk -v label="$label" -v n="$count" -v d="$delay" -v bk="${bk%% *}" -v bl="${bl%% *}" \
-        -v nk="${nk%% *}" -v nl="${nl%% *}" -v curve="$curve" -v targets="$targets" 'BEGIN {
-        far = bk / bl; near = nk / nl
+    awk -v label="$label" -v n="$count" -v d="$delay" -v far="$far_w" -v relay="$relay_w" \
+        -v near="$near_w" -v curve="$curve" -v targets="$targets" '
+    function line(what, walls, target,   w, ratio) {
+        split(walls, w, " ")
+        ratio = w[2] / w[1]
+        printf "  %-30s ldapmodify %6.2f s, kelvo -parallel 16 %6.2f s, ratio %.3f", what, w[1], w[2], ratio
+        if (w[3] != "") printf "; bare libldap loop %6.2f s (%.3f)", w[3], w[3] / w[1]
+        if (target != "") printf " (target <= %s: %s)", target, ratio <= target ? "met" : "NOT met"
+        printf "\n"
+        return target == "" || ratio <= target
+    }
+    BEGIN {
         printf "%s, %d replaces, every run checked in the directory:\n", label, n
-        printf "  %.1f ms round trip: ldapmodify %.2f s, kelvo -parallel 16 %.2f s, ratio %.3f", 2 * d, bl, bk, far
-        if (targets == "yes") printf " (target <= 0.25: %s)", far <= 0.25 ? "met" : "NOT met"
-        printf "\n  no added latency:  ldapmodify %.2f s, kelvo -parallel 16 %.2f s, ratio %.3f", nl, nk, near
-        if (targets == "yes") printf " (target <= 0.6: %s)", near <= 0.6 ? "met" : "NOT met"
-        printf "\n  kelvo wall time over -parallel N at %.1f ms round trip:", 2 * d
+        ok = line(sprintf("%.1f ms round trip:", 2 * d), far, targets == "yes" ? "0.25" : "")
+        ok = line("relay adding no delay:", relay, targets == "yes" ? "0.6" : "") && ok
+        line("direct, no relay:", near, "")
+        printf "  kelvo wall time over -parallel N at %.1f ms round trip:", 2 * d
         split(substr(curve, 2), points, " ")
         for (i = 1; i in points; ++i) { split(points[i], p, ":"); printf " N=%s %.2f s;", p[1], p[2] }
         printf "\n"
-        exit (targets == "yes" && (far > 0.25 || near > 0.6)) ? 1 : 0
+        exit ok ? 0 : 1
     }' || failed=1
 }
 
@@ -161,10 +191,12 @@ create_objects "$count" "$ou" contact "description: start"
 write_inputs "$ou"
 client=(-x -H "$uri" -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD")
 client_bind=(-x -D "$LAB_ADMIN_UPN" -w "$LAB_PASSWORD")
+client_who=("$LAB_ADMIN_UPN" "$LAB_PASSWORD")
 kelvo_args=(-ssl -simple -u "'$LAB_ADMIN_UPN'" -up "'$LAB_PASSWORD'")
-start_proxy 10636 636
-bench_server "Active Directory (Samba)" "$LAB_HOST:10636" "$LAB_HOST" \
-    "ldaps://$LAB_HOST:10636" "$uri" yes
+start_proxy 10636 636 "$delay"
+start_proxy 20636 636 0
+bench_server "Active Directory (Samba)" "$LAB_HOST:10636" "$LAB_HOST:20636" "$LAB_HOST" \
+    "ldaps://$LAB_HOST:10636" "ldaps://$LAB_HOST:20636" "$uri" yes
 
 # --- the lab slapd ----------------------------------------------------------
 bash "$here/../tests/lab/slapd_lab.sh" start "$slapd_lab" 127.0.84.52 3890 >/dev/null
@@ -183,8 +215,10 @@ for i in range(n):
 PY
 ldapadd "${client[@]}" -f "$work/slapd-add.ldif" >/dev/null
 write_inputs "$ou"
+client_who=("$LAB_ADMIN_DN" "$LAB_PASSWORD")
 kelvo_args=(-simple -u "'$LAB_ADMIN_DN'" -up "'$LAB_PASSWORD'")
-start_proxy 13890 3890
-bench_server "OpenLDAP slapd" "$LAB_ADDR:13890" "$LAB_ADDR:3890" "ldap://$LAB_ADDR:13890" \
-    "$slapd_uri" no
+start_proxy 13890 3890 "$delay"
+start_proxy 23890 3890 0
+bench_server "OpenLDAP slapd" "$LAB_ADDR:13890" "$LAB_ADDR:23890" "$LAB_ADDR:3890" \
+    "ldap://$LAB_ADDR:13890" "ldap://$LAB_ADDR:23890" "$slapd_uri" no
 exit "$failed"
