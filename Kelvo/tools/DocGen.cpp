@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace docgen {
@@ -449,18 +450,16 @@ std::string ManPage(std::string_view version, std::string_view date) {
     for (std::string_view p : kDescription)
         sink.Paragraph(0, p);
     ManOptions(sink, out, version);
-    sink.Section("ATTRIBUTE ACTIONS");
-    ComposeHelpTopic(HelpTopic::ActionSyntax, sink);
-    sink.Section("TYPED VALUES");
-    ComposeHelpTopic(HelpTopic::TypedValues, sink);
-    sink.Section("CSV AND EXPANSION");
-    ComposeHelpTopic(HelpTopic::Csv, sink);
-    sink.Section("SHORTCUTS");
-    ComposeHelpTopic(HelpTopic::Shortcuts, sink);
-    sink.Section("SECURITY DESCRIPTORS");
-    ComposeHelpTopic(HelpTopic::Descriptor, sink);
-    sink.Section("NOTES");
-    ComposeHelpTopic(HelpTopic::Notes, sink);
+    // The sections that are the console help's own texts.
+    static constexpr std::pair<const char*, HelpTopic> kTopicSections[] = {
+        {"ATTRIBUTE ACTIONS", HelpTopic::ActionSyntax},  {"TYPED VALUES", HelpTopic::TypedValues},
+        {"CSV AND EXPANSION", HelpTopic::Csv},           {"SHORTCUTS", HelpTopic::Shortcuts},
+        {"SECURITY DESCRIPTORS", HelpTopic::Descriptor}, {"NOTES", HelpTopic::Notes},
+    };
+    for (const auto& [section, topic] : kTopicSections) {
+        sink.Section(section);
+        ComposeHelpTopic(topic, sink);
+    }
     sink.Section("ENVIRONMENT");
     out += ".PP\n" + RoffText("Kelvo connects through the OpenLDAP client library, which reads "
                               "ldap.conf, the user's ldaprc files and the LDAP* variables like the "
