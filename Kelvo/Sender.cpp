@@ -2,6 +2,7 @@
 
 #include "ErrorReport.h"
 #include "LdapPtr.h"
+#include "Platform.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ void Complete(LDAP* session, const Request& r, int rc, const std::optional<std::
 } // namespace
 
 Result Send(LDAP* session, const Request& r, const std::function<void()>& onRetry) {
+    const platform::NoBrokenPipeSignal quiet;
     LDAPControl** controls = r.controls ? r.controls->Array() : nullptr;
     Result result;
     int rc = LDAP_SUCCESS;
@@ -103,12 +105,14 @@ Result Send(LDAP* session, const Request& r, const std::function<void()>& onRetr
 }
 
 RequestsInFlight::~RequestsInFlight() {
+    const platform::NoBrokenPipeSignal quiet;
     for (const auto& [msgid, pending] : pending_)
         (void)ldap_abandon_ext(session_, msgid, nullptr, nullptr);
 }
 
 std::optional<Result> RequestsInFlight::Start(const Request& r, std::size_t tag) {
     if (r.kind == RequestKind::None || r.kind == RequestKind::Refresh) return Send(session_, r);
+    const platform::NoBrokenPipeSignal quiet;
     Pending p{&r, tag, {}};
     p.result.attempts = 1;
     int msgid = -1;
@@ -122,6 +126,7 @@ std::optional<Result> RequestsInFlight::Start(const Request& r, std::size_t tag)
 }
 
 void RequestsInFlight::LoseAll(int code) {
+    const platform::NoBrokenPipeSignal quiet;
     for (auto& [msgid, p] : pending_) {
         if (code == LDAP_TIMEOUT) (void)ldap_abandon_ext(session_, msgid, nullptr, nullptr);
         p.result.code = ToWinLdapCode(code);
@@ -131,6 +136,8 @@ void RequestsInFlight::LoseAll(int code) {
 }
 
 RequestsInFlight::Answer RequestsInFlight::Next() {
+    // A repeated tree delete and a refresh are written here too.
+    const platform::NoBrokenPipeSignal quiet;
     for (int stray = 0; lost_.empty() && !pending_.empty();) {
         LDAPMessage* raw = nullptr;
         const int type = ldap_result(session_, LDAP_RES_ANY, LDAP_MSG_ONE, nullptr, &raw);

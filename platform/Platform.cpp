@@ -7,6 +7,7 @@
 #include <limits>
 #include <malloc.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -219,6 +220,33 @@ std::string HomeDirectory() {
     if (const char* h = std::getenv("HOME"); h && *h) return h;
     if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
     return {};
+}
+
+NoBrokenPipeSignal::NoBrokenPipeSignal() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0) wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGPIPE);
+    if (pthread_sigmask(SIG_BLOCK, &block, &old) == 0) blocked_ = sigismember(&old, SIGPIPE) != 1;
+}
+
+NoBrokenPipeSignal::~NoBrokenPipeSignal() {
+    if (!blocked_) return;
+    if (!wasPending_) {
+        // Take off the SIGPIPE our writes raised, if any (a signal of
+        // this kind is pending once at most).
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        const timespec now{0, 0};
+        (void)sigtimedwait(&pipe, nullptr, &now);
+    }
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
 }
 
 } // namespace platform

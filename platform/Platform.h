@@ -68,4 +68,22 @@ bool DenyMemoryDumps();
 // (ps, /proc/PID/cmdline) no longer show it.
 void BlankArgument(char* argument);
 
+// While one lives, a write to a connection the server has closed fails with
+// EPIPE instead of ending the process with SIGPIPE (the LDAP library writes
+// with write(), and requests in flight can be written after the server went
+// away).  The signal is blocked for the calling thread; one raised meanwhile
+// is taken off before the old mask comes back, so the console's own
+// broken-pipe behaviour is unchanged.
+class NoBrokenPipeSignal {
+  public:
+    NoBrokenPipeSignal();
+    ~NoBrokenPipeSignal();
+    NoBrokenPipeSignal(const NoBrokenPipeSignal&) = delete;
+    NoBrokenPipeSignal& operator=(const NoBrokenPipeSignal&) = delete;
+
+  private:
+    bool wasPending_ = false; // a SIGPIPE was already pending before
+    bool blocked_ = false;    // this guard blocked it
+};
+
 } // namespace platform

@@ -6,6 +6,7 @@
 #include "ErrorReport.h"
 #include "LdapConfig.h"
 #include "LibraryLog.h"
+#include "Platform.h"
 #include "ServerLocator.h"
 #include "pellixstrings.h"
 
@@ -51,6 +52,11 @@ LdapSession& LdapSession::operator=(LdapSession&& other) noexcept {
     return *this;
 }
 LdapSession::~LdapSession() = default;
+
+void LdapUnbind::operator()(LDAP* ld) const {
+    const platform::NoBrokenPipeSignal quiet;
+    ldap_unbind_ext(ld, nullptr, nullptr);
+}
 
 void LdapSession::Unbind() {
     handle_.reset();

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+// Unbinding writes a last request: on a connection the server has already
+// closed that write must fail quietly, not end the process with SIGPIPE.
 struct LdapUnbind {
-    void operator()(LDAP* ld) const { ldap_unbind_ext(ld, nullptr, nullptr); }
+    void operator()(LDAP* ld) const;
 };
 using LdapHandle = std::unique_ptr<LDAP, LdapUnbind>;
 
