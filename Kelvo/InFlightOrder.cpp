@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <optional>
 
 namespace {
 
@@ -37,25 +36,6 @@ std::string RenamedDn(const Request& r) {
         if (r.dn[i] == ',') return r.newRDN + r.dn.substr(i);
     }
     return r.newRDN;
-}
-
-// The DN a modify writes to distinguishedName (an undelete's new place).
-std::optional<std::string> NewDistinguishedName(const Request& r) {
-    if (r.kind != RequestKind::Modify || !r.mods) return std::nullopt;
-    for (std::size_t i = 0; i < r.mods->Count(); ++i) {
-        const LDAPMod& m = r.mods->At(i);
-        if ((m.mod_op & ~LDAP_MOD_BVALUES) != LDAP_MOD_REPLACE || m.mod_type == nullptr) continue;
-        std::string name = m.mod_type;
-        std::transform(name.begin(), name.end(), name.begin(), LowerAscii);
-        if (name != "distinguishedname") continue;
-        if ((m.mod_op & LDAP_MOD_BVALUES) != 0) {
-            if (m.mod_bvalues && m.mod_bvalues[0])
-                return std::string(m.mod_bvalues[0]->bv_val, m.mod_bvalues[0]->bv_len);
-        } else if (m.mod_values && m.mod_values[0]) {
-            return std::string(m.mod_values[0]);
-        }
-    }
-    return std::nullopt;
 }
 
 bool IsPrefix(const std::vector<std::string>& shorter, const std::vector<std::string>& longer) {
@@ -127,7 +107,9 @@ RequestScope ScopeOf(const Request& r) {
     };
     add(r.dn);
     if (r.kind == RequestKind::Rename) add(RenamedDn(r));
-    if (auto restored = NewDistinguishedName(r)) add(*restored);
+    // An undelete's new place is the DN it writes to distinguishedName.
+    if (r.kind == RequestKind::Modify && r.mods)
+        if (auto restored = ReplacedValue(*r.mods, "distinguishedName")) add(*restored);
     return scope;
 }
 

@@ -2,6 +2,9 @@
 
 #include "Secrets.h"
 
+#include <algorithm>
+#include <cctype>
+
 const char* ModList::Keep(const std::string& s) {
     return strings_.emplace_back(s).c_str();
 }
@@ -76,4 +79,25 @@ std::string ModDump(const std::string& dn, const ModList& mods) {
     }
     t += "------------------\n==================";
     return t;
+}
+
+std::optional<std::string> ReplacedValue(const ModList& mods, std::string_view attribute) {
+    for (std::size_t i = 0; i < mods.Count(); ++i) {
+        const LDAPMod& m = mods.At(i);
+        if ((m.mod_op & ~LDAP_MOD_BVALUES) != LDAP_MOD_REPLACE || m.mod_type == nullptr) continue;
+        const std::string_view name = m.mod_type;
+        if (name.size() != attribute.size() ||
+            !std::equal(name.begin(), name.end(), attribute.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
+            }))
+            continue;
+        if ((m.mod_op & LDAP_MOD_BVALUES) != 0) {
+            if (m.mod_bvalues && m.mod_bvalues[0])
+                return std::string(m.mod_bvalues[0]->bv_val, m.mod_bvalues[0]->bv_len);
+        } else if (m.mod_values && m.mod_values[0]) {
+            return std::string(m.mod_values[0]);
+        }
+    }
+    return std::nullopt;
 }

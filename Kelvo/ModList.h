@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
@@ -41,6 +43,10 @@ class ModList {
     std::deque<LDAPMod> mods_;
     std::vector<LDAPMod*> pointers_{nullptr};
 };
+
+// The first value a replace of `attribute` (any letter case) writes, when
+// the list has one with a value.
+std::optional<std::string> ReplacedValue(const ModList& mods, std::string_view attribute);
 
 // Text dump of a modification array for the log.
 std::string ModDump(const std::string& dn, const ModList& mods);

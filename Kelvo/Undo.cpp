@@ -126,23 +126,13 @@ std::vector<std::string> Touched(const Request& r) {
 std::optional<std::string> UndeleteTarget(const Request& r) {
     if (r.kind != RequestKind::Modify || !r.mods) return std::nullopt;
     bool undelete = false;
-    std::string dn;
     for (std::size_t i = 0; i < r.mods->Count(); ++i) {
         const LDAPMod& m = r.mods->At(i);
-        const std::string name = Lower(m.mod_type);
-        const int op = m.mod_op & ~LDAP_MOD_BVALUES;
-        if (name == "isdeleted" && op == LDAP_MOD_DELETE) undelete = true;
-        if (name == "distinguishedname" && op == LDAP_MOD_REPLACE) {
-            if ((m.mod_op & LDAP_MOD_BVALUES) != 0) {
-                if (m.mod_bvalues && m.mod_bvalues[0])
-                    dn.assign(m.mod_bvalues[0]->bv_val, m.mod_bvalues[0]->bv_len);
-            } else if (m.mod_values && m.mod_values[0]) {
-                dn = m.mod_values[0];
-            }
-        }
+        if (Lower(m.mod_type) == "isdeleted" && (m.mod_op & ~LDAP_MOD_BVALUES) == LDAP_MOD_DELETE)
+            undelete = true;
     }
     if (!undelete) return std::nullopt;
-    return dn;
+    return ReplacedValue(*r.mods, "distinguishedName").value_or("");
 }
 
 std::optional<Bytes> ControlValue(const Request& r, std::string_view oid) {
