@@ -1380,6 +1380,9 @@ Step Run::Loop() {
         slot.built = builder.Build(target, index);
         slot.scope = SlotScope(slot, target);
         if (WaitForOverlaps(loop, slot.scope)) {
+            // An answer taken meanwhile may have stopped the run: this
+            // object is then not attempted.
+            if (loop.stopped) break;
             slot.built = builder.Build(target, index);
             slot.scope = SlotScope(slot, target);
         }
